@@ -1,0 +1,50 @@
+#include "Globals.h"
+#include "SingleInstance.h"
+#include "TerminationSignals.h"
+#include "uMainForm.h"
+
+#include <QApplication>
+#include <QFont>
+#include <QFontDatabase>
+
+namespace {
+
+// The window was laid out for Tahoma 8 pt. Where Tahoma is missing, a font with Chinese
+// glyphs stands in, so the captions render and keep their size.
+void ApplyStandardFont()
+{
+    QFont font = QApplication::font();
+    font.setFamilies({QStringLiteral("Tahoma"), QStringLiteral("Noto Sans CJK SC"),
+                      QStringLiteral("WenQuanYi Micro Hei"), QStringLiteral("Droid Sans Fallback")});
+    font.setPointSize(8);
+    QApplication::setFont(font);
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    QApplication application(argc, argv);
+
+    TSingleInstance instance(QStringLiteral("TTESSARO_KORVEL_FOR_XAL"));
+    if (instance.AnotherInstance()) {
+        instance.ActivateOther();
+        return 0;
+    }
+
+    QGuiApplication::setApplicationDisplayName(QStringLiteral("Varnix"));
+    application.setProperty("HelpFile", QString::fromLatin1(ApplicationHelpFile));
+    ApplyStandardFont();
+
+    {
+        TXALVarnixForm mainForm;
+        instance.SetMainWindow(&mainForm);
+        // Ending the session or a plain kill closes the window the normal way, so the settings
+        // are saved.
+        WatchTerminationSignals([&mainForm] { mainForm.close(); });
+        mainForm.show();
+        application.exec();
+        instance.SetMainWindow(nullptr);
+    }
+    return 0;
+}

@@ -1,0 +1,62 @@
+#include "AtomicFile.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+bool WriteAll(int fd, const char* data, size_t size)
+{
+    while (size > 0) {
+        const ssize_t n = write(fd, data, size);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        data += n;
+        size -= static_cast<size_t>(n);
+    }
+    return true;
+}
+
+mode_t CurrentUmask()
+{
+    const mode_t mask = umask(0);
+    umask(mask);
+    return mask;
+}
+
+} // namespace
+
+bool WriteFileAtomically(const QString& path, const QByteArray& bytes)
+{
+    const QByteArray target = QFile::encodeName(path);
+    const QByteArray folder = QFile::encodeName(QFileInfo(path).absolutePath());
+    QByteArray pattern = target + ".XXXXXX";
+
+    const int fd = mkostemp(pattern.data(), O_CLOEXEC);
+    if (fd < 0) return false;
+
+    struct stat old;
+    const mode_t mode = stat(target.constData(), &old) == 0 ? (old.st_mode & 07777)
+                                                             : (0666 & ~CurrentUmask());
+    bool ok = fchmod(fd, mode) == 0 || errno == EPERM;
+    ok = ok && WriteAll(fd, bytes.constData(), static_cast<size_t>(bytes.size()));
+    ok = ok && fsync(fd) == 0;
+    ok = close(fd) == 0 && ok;
+    ok = ok && rename(pattern.constData(), target.constData()) == 0;
+    if (!ok) {
+        unlink(pattern.constData());
+        return false;
+    }
+    // Make the rename itself durable.
+    const int dir = open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir >= 0) {
+        fsync(dir);
+        close(dir);
+    }
+    return true;
+}
