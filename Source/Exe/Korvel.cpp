@@ -1,4 +1,5 @@
 #include "Globals.h"
+#include "ModelGuard.h"
 #include "SingleInstance.h"
 #include "TerminationSignals.h"
 #include "uMainForm.h"
@@ -32,6 +33,7 @@ int main(int argc, char* argv[])
         return 0;
     }
 
+    ModelGuard().SetMainThread();
     QGuiApplication::setApplicationDisplayName(QStringLiteral("Varnix"));
     application.setProperty("HelpFile", QString::fromLatin1(ApplicationHelpFile));
     ApplyStandardFont();
