@@ -280,6 +280,22 @@ private slots:
         QVERIFY(!alreadyDisabled.isEnabled());
     }
 
+    void messageBoxDuringAProgressDialogCanBeAnswered()
+    {
+        QMainWindow main;
+        main.show();
+        TStateForm form(&main);
+        form.show();
+        QVERIFY(!main.isEnabled());
+        WhenModal([](QWidget* d) {
+            QVERIFY(d->isEnabled());
+            QVERIFY(d->focusWidget() && d->focusWidget()->isEnabled());
+            PressEsc(d);
+        });
+        QCOMPARE(ShowMessageBox("复制失败", QString(), 0x30), 1);
+        QVERIFY(!main.isEnabled()); // still held by the progress dialog
+    }
+
     void stateFormHeightsTextAndCancel()
     {
         TStateForm form(nullptr);
