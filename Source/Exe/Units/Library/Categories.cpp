@@ -104,6 +104,7 @@ QString FormatFileTime(const QDateTime& time)
 QString LocalLibraryOverride;
 QString HomeFileOverride;
 const TBookInfo ZeroBookInfo{};
+std::function<void(TItemBase*)> ViewNodeFreedHook;
 
 } // namespace
 
@@ -118,6 +119,11 @@ TItemBase::TItemBase(const QString& name, const QString& path)
 }
 
 TItemBase::~TItemBase() = default;
+
+void TItemBase::SetViewNodeFreedHook(std::function<void(TItemBase*)> hook)
+{
+    ViewNodeFreedHook = std::move(hook);
+}
 
 void TItemBase::SetName(const QString& name)
 {
@@ -195,6 +201,7 @@ TFileItem::TFileItem(const QString& fullFileName) : TItemBase(QString(), QString
 
 TFileItem::~TFileItem()
 {
+    if (ViewNode && ViewNodeFreedHook) ViewNodeFreedHook(this);
     // The search results list books they do not own; a book that goes away takes itself out,
     // so the results never hold a freed book.
     if (FSearchOwner) {

@@ -84,6 +84,9 @@ public:
 
     // Opaque handle of the view that shows this object; the model never interprets it.
     void* ViewNode = nullptr;
+    // Told when a book that a view shows (ViewNode set) is freed, so the view drops its row
+    // whoever frees the book.
+    static void SetViewNodeFreedHook(std::function<void(TItemBase*)> hook);
     TProgressEvent OnProgress;
     TNotifyEvent OnLoaded;
 

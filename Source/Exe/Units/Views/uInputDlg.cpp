@@ -74,8 +74,18 @@ void TInputDlg::showEvent(QShowEvent* event)
     Edit1->setFocus();
 }
 
+namespace {
+TInputQueryAnswer InputQueryAnswer;
+}
+
+void SetInputQueryAnswer(TInputQueryAnswer answer)
+{
+    InputQueryAnswer = std::move(answer);
+}
+
 bool InputQueryDlg(const QString& caption, const QString& prompt, QString& value)
 {
+    if (InputQueryAnswer) return InputQueryAnswer(caption, prompt, value);
     TInputDlg dialog(ProgramMainWindow());
     dialog.Prepare(caption, prompt, value);
     CentreDialog(&dialog);

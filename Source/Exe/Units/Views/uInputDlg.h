@@ -1,6 +1,8 @@
 #pragma once
 
 #include <QDialog>
+
+#include <functional>
 #include <QString>
 
 class QLabel;
@@ -32,4 +34,8 @@ protected:
 };
 
 // True when the user confirmed; `value` then holds the edited text, otherwise it is unchanged.
+// Tests answer the input dialog through this hook; the program itself never sets it.
+using TInputQueryAnswer = std::function<bool(const QString& caption, const QString& prompt, QString& value)>;
+void SetInputQueryAnswer(TInputQueryAnswer answer);
+
 bool InputQueryDlg(const QString& caption, const QString& prompt, QString& value);

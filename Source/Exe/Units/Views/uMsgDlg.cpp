@@ -189,8 +189,18 @@ void TMsgDlg::reject()
     done(FEscapeButton ? FEscapeButton->property("ModalResult").toInt() : mrCancel);
 }
 
+namespace {
+TMessageBoxAnswer MessageBoxAnswer;
+}
+
+void SetMessageBoxAnswer(TMessageBoxAnswer answer)
+{
+    MessageBoxAnswer = std::move(answer);
+}
+
 int ShowMessageBox(const QString& text, const QString& caption, unsigned flags, int helpContext)
 {
+    if (MessageBoxAnswer) return MessageBoxAnswer(text, caption, flags);
     TMsgDlg dialog(ProgramMainWindow());
     dialog.Prepare(text, caption, flags, helpContext);
     CentreDialog(&dialog);

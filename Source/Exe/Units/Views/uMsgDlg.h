@@ -4,6 +4,7 @@
 #include <QString>
 #include <QVariant>
 
+#include <functional>
 #include <vector>
 
 class QLabel;
@@ -96,6 +97,11 @@ private:
     QPushButton* FFocusButton = nullptr;
     TMsgIcon FIcon = TMsgIcon::None;
 };
+
+// Tests answer the program's message boxes through this hook instead of a person; the program
+// itself never sets it. The hook gets what the box would show and returns the modal result.
+using TMessageBoxAnswer = std::function<int(const QString& text, const QString& caption, unsigned flags)>;
+void SetMessageBoxAnswer(TMessageBoxAnswer answer);
 
 // Shows the message box modally and returns the modal result of the button pressed.
 int ShowMessageBox(const QString& text, const QString& caption = QString(), unsigned flags = 0,
