@@ -374,6 +374,25 @@ private slots:
         QCOMPARE(Values(v.Selection()), ValuesOf({19}));
     }
 
+    void itemsRemovedBehindTheFocus()
+    {
+        TrkView& v = MakeView(500, 1200, 20);
+        Click(v, CellCentre(v, 19));
+        for (int i = 19; i >= 10; --i)
+            v.Items().Delete(i);
+        // No layout pass yet: keys and clicks must still stay within the items.
+        QTest::keyClick(&v, Qt::Key_Left);
+        QCOMPARE(v.FocusIndex(), -1);
+        Click(v, CellCentre(v, 9), Qt::ShiftModifier);
+        QCOMPARE(Values(v.Selection()), ValuesOf({0, 1, 2, 3, 4, 5, 6, 7, 8, 9}));
+        for (int i = 9; i >= 2; --i)
+            v.Items().Delete(i);
+        v.CalcView();
+        QCOMPARE(v.FocusIndex(), -1);
+        QCOMPARE(v.AnchorIndex(), -1);
+        v.PaintOffscreen();
+    }
+
     void pageKeysScroll()
     {
         TrkView& v = MakeView(500, 300, 20);
