@@ -314,6 +314,10 @@ private slots:
         SendMouse(v, QEvent::MouseMove, CellCentre(v, 1), Qt::NoButton, Qt::NoButton);
         Click(v, CellCentre(v, 2));
         QCOMPARE(Values(v.Selection()), ValuesOf({2}));
+        SendMouse(v, QEvent::MouseButtonDblClick, CellCentre(v, 3), Qt::RightButton,
+                  Qt::RightButton);
+        QCOMPARE(FDblClicks, 1);
+        QCOMPARE(Values(v.Selection()), ValuesOf({3}));
 
         // A click on a half-visible cell scrolls it in; the reported y follows the item.
         v.SetScrollPos(0);

@@ -443,7 +443,8 @@ void TrkView::MouseDown(QMouseEvent* event)
 
 void TrkView::mouseDoubleClickEvent(QMouseEvent* event)
 {
-    DblClick();
+    // Only the left button opens; a quick second press of another button is a plain press.
+    if (event->button() == Qt::LeftButton) DblClick();
     MouseDown(event);
 }
 
