@@ -314,6 +314,10 @@ private slots:
         SendMouse(v, QEvent::MouseMove, CellCentre(v, 1), Qt::NoButton, Qt::NoButton);
         Click(v, CellCentre(v, 2));
         QCOMPARE(Values(v.Selection()), ValuesOf({2}));
+        SendMouse(v, QEvent::MouseButtonDblClick, CellCentre(v, 3), Qt::RightButton,
+                  Qt::RightButton);
+        QCOMPARE(FDblClicks, 1);
+        QCOMPARE(Values(v.Selection()), ValuesOf({3}));
 
         // A click on a half-visible cell scrolls it in; the reported y follows the item.
         v.SetScrollPos(0);
@@ -372,6 +376,25 @@ private slots:
         QCOMPARE(FKeys, (std::vector<int>{Qt::Key_Tab, Qt::Key_Delete}));
         QVERIFY(v.hasFocus() || !v.isActiveWindow());
         QCOMPARE(Values(v.Selection()), ValuesOf({19}));
+    }
+
+    void itemsRemovedBehindTheFocus()
+    {
+        TrkView& v = MakeView(500, 1200, 20);
+        Click(v, CellCentre(v, 19));
+        for (int i = 19; i >= 10; --i)
+            v.Items().Delete(i);
+        // No layout pass yet: keys and clicks must still stay within the items.
+        QTest::keyClick(&v, Qt::Key_Left);
+        QCOMPARE(v.FocusIndex(), -1);
+        Click(v, CellCentre(v, 9), Qt::ShiftModifier);
+        QCOMPARE(Values(v.Selection()), ValuesOf({0, 1, 2, 3, 4, 5, 6, 7, 8, 9}));
+        for (int i = 9; i >= 2; --i)
+            v.Items().Delete(i);
+        v.CalcView();
+        QCOMPARE(v.FocusIndex(), -1);
+        QCOMPARE(v.AnchorIndex(), -1);
+        v.PaintOffscreen();
     }
 
     void pageKeysScroll()

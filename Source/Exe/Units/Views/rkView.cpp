@@ -172,10 +172,21 @@ void TrkView::Clear()
     Repaint();
 }
 
+// The main window edits Items directly (books deleted or moved away); an index that now lies
+// beyond the end must not be used to look an item up.
+void TrkView::ClampIndexes()
+{
+    const int count = FItems.Count();
+    if (FFocusIndex >= count) FFocusIndex = -1;
+    if (FAnchorIndex >= count) FAnchorIndex = -1;
+    if (FHotIndex >= count) FHotIndex = -1;
+}
+
 void TrkView::CalcView()
 {
     if (FInCalcView) return;
     FInCalcView = true;
+    ClampIndexes();
     FLayout = TrkViewLayout::Compute(ClientWidth(), ClientHeight(), FItems.Count(), FCellWidth,
                                      FCellHeight, FCellOffset, FCellSpace, ScrollBarWidth());
     QScrollBar* bar = verticalScrollBar();
@@ -369,6 +380,7 @@ void TrkView::mousePressEvent(QMouseEvent* event)
 void TrkView::MouseDown(QMouseEvent* event)
 {
     setFocus(Qt::MouseFocusReason);
+    ClampIndexes();
     if (FItems.Count() == 0) return;
     FTimer.stop();
     if (FJustDblClicked) return;
@@ -431,7 +443,8 @@ void TrkView::MouseDown(QMouseEvent* event)
 
 void TrkView::mouseDoubleClickEvent(QMouseEvent* event)
 {
-    DblClick();
+    // Only the left button opens; a quick second press of another button is a plain press.
+    if (event->button() == Qt::LeftButton) DblClick();
     MouseDown(event);
 }
 
@@ -581,6 +594,7 @@ void TrkView::keyPressEvent(QKeyEvent* event)
     auto passOn = [&] {
         if (OnKeyDown) OnKeyDown(this, event);
     };
+    ClampIndexes();
     const int count = FItems.Count();
     if (count == 0) {
         passOn();

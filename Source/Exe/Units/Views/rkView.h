@@ -154,6 +154,7 @@ protected:
 
 private:
     void Repaint();
+    void ClampIndexes();
     void MouseDown(QMouseEvent* event);
     void DblClick();
     void SelectBand();
