@@ -122,7 +122,15 @@ void TXALVarnixForm::CreateViews()
         BookMenu->popup(FBookList->viewport()->mapToGlobal(p));
     });
 
-    FThumbnailPainter = std::make_unique<TThumbnailPainter>();
+    // Until the skin supplies them, cells tall enough for the two text lines and a visible
+    // shadow; the skin's "Thumbnail" section replaces these values.
+    TThumbnailSkin skin = TThumbnailSkin::Defaults();
+    skin.ThumbnailSize = QSize(150, 190);
+    skin.ShadowColor = QColor(96, 96, 96);
+    skin.FrameColor = QColor(153, 201, 239);
+    skin.SelectionColor = QColor(204, 228, 247);
+    skin.CornerSize = 8;
+    FThumbnailPainter = std::make_unique<TThumbnailPainter>(skin);
     auto book = std::make_shared<TFileItemBook>();
     book->Busy = [this] { return FReading > 0; };
     FThumbnailPainter->OnGetItem = [this, book](TrkView*, int64_t value) -> TThumbnailBook* {
