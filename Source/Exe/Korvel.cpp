@@ -44,6 +44,10 @@ int main(int argc, char* argv[])
         // Ending the session or a plain kill closes the window the normal way, so the settings
         // are saved.
         WatchTerminationSignals([&mainForm] { mainForm.close(); });
+        // A request that arrives after the window closed must not show it again (that would
+        // cancel the program's end).
+        QObject::connect(&application, &QGuiApplication::lastWindowClosed, &instance,
+                         [&instance] { instance.SetMainWindow(nullptr); });
         mainForm.show();
         application.exec();
         instance.SetMainWindow(nullptr);
