@@ -15,6 +15,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QDrag>
 #include <QDragEnterEvent>
 #include <QDragMoveEvent>
 #include <QDropEvent>
@@ -145,6 +146,7 @@ void TXALVarnixForm::CreateViews()
     };
     FThumbnailPainter->Attach(FThumbnailView);
     FThumbnailView->OnSelecting = [this](TrkView*, int) { SyncListSelection(); };
+    FThumbnailView->viewport()->installEventFilter(this);
     FThumbnailView->OnDblClick = [this](TrkView*) { Run(ActOpenFile); };
     FThumbnailView->OnKeyDown = [this](TrkView*, QKeyEvent* e) { eventFilter(FBookList, e); };
     FThumbnailView->OnMouseDown = [this](TrkView* view, Qt::MouseButton button, Qt::KeyboardModifiers, int x, int y) {
@@ -478,6 +480,28 @@ bool TXALVarnixForm::eventFilter(QObject* watched, QEvent* event)
             return true;
         }
     }
+    if (watched == FThumbnailView->viewport()) {
+        // Dragging a selected cover drags the list's selected rows, as from the list.
+        if (event->type() == QEvent::MouseButtonPress) {
+            auto* mouse = static_cast<QMouseEvent*>(event);
+            const bool onItem = mouse->button() == Qt::LeftButton &&
+                                FThumbnailView->ItemIndexAt(mouse->position().toPoint()) >= 0;
+            FGridPressAt = onItem ? mouse->position().toPoint() : QPoint(-1, -1);
+        } else if (event->type() == QEvent::MouseMove && FGridPressAt.x() >= 0) {
+            auto* mouse = static_cast<QMouseEvent*>(event);
+            if ((mouse->buttons() & Qt::LeftButton) &&
+                (mouse->position().toPoint() - FGridPressAt).manhattanLength() >= QApplication::startDragDistance() &&
+                !SelectedRows().isEmpty()) {
+                FGridPressAt = QPoint(-1, -1);
+                auto* drag = new QDrag(FThumbnailView);
+                drag->setMimeData(FBookListModel->mimeData({}));
+                drag->exec(Qt::CopyAction | Qt::MoveAction);
+                return true;
+            }
+        } else if (event->type() == QEvent::MouseButtonRelease) {
+            FGridPressAt = QPoint(-1, -1);
+        }
+    }
     if (watched == FNavigator->viewport()) {
         switch (event->type()) {
         case QEvent::MouseButtonPress: {
@@ -494,7 +518,7 @@ bool TXALVarnixForm::eventFilter(QObject* watched, QEvent* event)
             auto* drag = static_cast<QDragMoveEvent*>(event);
             // Only books dragged from this window's book views.
             if (!drag->mimeData()->hasFormat(QString::fromLatin1(TNavigatorModel::BooksMimeType)) ||
-                drag->source() != FBookList) {
+                (drag->source() != FBookList && drag->source() != FThumbnailView)) {
                 drag->ignore();
                 return true;
             }
@@ -518,7 +542,8 @@ bool TXALVarnixForm::eventFilter(QObject* watched, QEvent* event)
             auto* drop = static_cast<QDropEvent*>(event);
             const QModelIndex index = FNavigator->indexAt(drop->position().toPoint());
             TCategory* target = FNavigatorModel->Category(index);
-            const int effect = drop->source() == FBookList ? DropEffect(target) : 0;
+            const bool ours = drop->source() == FBookList || drop->source() == FThumbnailView;
+            const int effect = ours ? DropEffect(target) : 0;
             drop->setDropAction(Qt::IgnoreAction);
             drop->accept();
             if (effect) QTimer::singleShot(0, this, [this, target, effect] { DropBooks(target, effect); });

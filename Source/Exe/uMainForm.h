@@ -251,6 +251,7 @@ private:
     int FSortCounter = 0;
     int FReading = 0; // a book is being read while events are pumped
     bool FSyncingSelection = false;
+    QPoint FGridPressAt{-1, -1}; // where a drag of covers may start
     QString FOpenFilter = QStringLiteral("所有文件 (*)");
     bool FOpenFilterExtended = false;
     bool FSearchPlaceholder = true;
