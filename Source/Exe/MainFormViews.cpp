@@ -449,6 +449,8 @@ bool TXALVarnixForm::RenameCategory(TCategory* category, const QString& text)
 
 bool TXALVarnixForm::eventFilter(QObject* watched, QEvent* event)
 {
+    // Filters are installed while the window is still being built.
+    if (!FNavigator || !FThumbnailView || !FBookListModel) return QMainWindow::eventFilter(watched, event);
     const bool isBookView = watched == FBookList;
     if (event->type() == QEvent::KeyPress && (isBookView || watched == FNavigator)) {
         auto* key = static_cast<QKeyEvent*>(event);
