@@ -126,23 +126,26 @@ TStep CallWithEmptyOptions(sd_bus* bus, const char* path, const char* interface,
     return step;
 }
 
+// The drive object behind the block device (sd_bus_get_property leaves the reply inside the
+// variant).
 TStep DriveObject(sd_bus* bus, const std::string& blockPath, std::string& drivePath,
                   std::string& vetoName)
 {
     sd_bus_error error = SD_BUS_ERROR_NULL;
-    char* value = nullptr;
-    const int r =
-        sd_bus_get_property_string(bus, UDisksService, blockPath.c_str(),
-                                   "org.freedesktop.UDisks2.Block", "Drive", &error, &value);
+    sd_bus_message* reply = nullptr;
+    const char* value = nullptr;
     TStep step = TStep::Done;
-    if (r < 0) {
+    if (sd_bus_get_property(bus, UDisksService, blockPath.c_str(), "org.freedesktop.UDisks2.Block",
+                            "Drive", &error, &reply, "o") < 0) {
         vetoName = error.name ? error.name : "";
         step = IsFinal(error) ? TStep::Final : TStep::Veto;
+    } else if (sd_bus_message_read(reply, "o", &value) < 0 || !value ||
+               std::strcmp(value, "/") == 0) {
+        step = TStep::Final; // no drive to power off
     } else {
-        drivePath = value ? value : "";
-        if (drivePath.empty() || drivePath == "/") step = TStep::Final; // no drive to power off
+        drivePath = value;
     }
-    free(value);
+    sd_bus_message_unref(reply);
     sd_bus_error_free(&error);
     return step;
 }
