@@ -235,3 +235,32 @@ TEST_F(OrvidTest, IsDriveValidLeavesNothingBehind)
     EXPECT_TRUE(fs::is_empty(readOnly));
     EXPECT_TRUE(fs::is_empty(open));
 }
+
+// The developer tool builds a reader that the library recognises, and takes it away again.
+TEST_F(OrvidTest, FakeReaderToolMakesARecognisedReader)
+{
+    const std::string tool = "/usr/bin/python3 " KORVEL_SOURCE_DIR "/scripts/fake-reader ";
+    const std::string root = FFolder.string();
+    ASSERT_EQ(
+        std::system((tool + "add " + root + " --payload 0102030401560009 >/dev/null").c_str()), 0);
+    ASSERT_EQ(std::system((tool + "add " + root +
+                           " --name CARD --vendor TAVO1234 --no-signature >/dev/null")
+                              .c_str()),
+              0);
+    EXPECT_TRUE(FOrvid.IsReader('D'));
+    TDeviceIdentity identity = Zeroed();
+    EXPECT_EQ(FOrvid.GetId('D', &identity), 16);
+    EXPECT_EQ(identity.IdKind, 1);
+    EXPECT_EQ(ReaderCode(identity), 0x5601);
+    EXPECT_EQ(Manufacturer(identity), 9);
+    EXPECT_TRUE(FOrvid.IsReader('E'));
+    EXPECT_EQ(FOrvid.GetId('E', &identity), -1);
+    EXPECT_TRUE(fs::exists(FFolder / "media/user/READER/小说/红楼梦.txt"));
+
+    ASSERT_EQ(std::system((tool + "remove " + root + " >/dev/null").c_str()), 0);
+    EXPECT_FALSE(FOrvid.IsReader('D'));
+    EXPECT_TRUE(FOrvid.IsReader('E'));
+    // Attached again, the reader takes the free letter again.
+    ASSERT_EQ(std::system((tool + "add " + root + " >/dev/null").c_str()), 0);
+    EXPECT_TRUE(FOrvid.IsReader('D'));
+}
