@@ -3,6 +3,7 @@
 #include "DriveTable.h"
 #include "Orvid.h"
 
+#include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
 #include <QFileSystemWatcher>
@@ -45,6 +46,8 @@ QString AttachedReaderName(char drive)
 TMountTableWatcher::TMountTableWatcher(QObject* parent) : QObject(parent)
 {
     FLetters = Snapshot();
+    // Without an event loop nothing could report a change (a model built by a tool or a test).
+    if (!QCoreApplication::instance()) return;
     const QString table = QString::fromStdString(DriveTable::MountTablePath());
     if (DriveTable::SystemRoot().empty()) {
         FFd = open(table.toLocal8Bit().constData(), O_RDONLY | O_CLOEXEC);
