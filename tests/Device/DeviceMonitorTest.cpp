@@ -8,6 +8,8 @@
 
 #include <cstring>
 #include <memory>
+#include <sched.h>
+#include <sys/mount.h>
 
 namespace fs = std::filesystem;
 
@@ -248,6 +250,31 @@ private slots:
         QCOMPARE(w.SlotLetter(0), 'D');
         QCOMPARE(w.SlotLetter(1), 'D');
         QCOMPARE(w.Changes, 1);
+    }
+
+    // The kernel's own mount table, watched for POLLPRI. Runs in a private mount namespace so
+    // nothing is mounted on the machine; skipped where mounting is not permitted.
+    void RealMountTableIsWatched()
+    {
+        if (unshare(CLONE_NEWNS) != 0 ||
+            mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
+            QSKIP("mounting is not permitted here");
+        QTemporaryDir place(QStringLiteral("/mnt/korvel-watch-XXXXXX"));
+        if (!place.isValid()) QSKIP("/mnt is not writable here");
+        // Letters of its own: other test processes live in the machine's mount namespace.
+        QTemporaryDir table;
+        qputenv("KORVEL_TEST_DRIVES", table.path().toLocal8Bit());
+        TDeviceMonitor monitor;
+        QList<char> arrived, removed;
+        monitor.OnArrival = [&](TDeviceMonitor*, char drive) { arrived << drive; };
+        monitor.OnRemoval = [&](TDeviceMonitor*, char drive) { removed << drive; };
+        const QByteArray folder = place.path().toLocal8Bit();
+        QCOMPARE(mount("korvel", folder.constData(), "tmpfs", 0, "size=64k"), 0);
+        QTRY_COMPARE_WITH_TIMEOUT(arrived.size(), 1, 1000);
+        QCOMPARE(QString::fromStdString(DriveTable::RootFolder(arrived[0])),
+                 place.path() + QLatin1Char('/'));
+        QCOMPARE(umount(folder.constData()), 0);
+        QTRY_COMPARE_WITH_TIMEOUT(removed, QList<char>{arrived[0]}, 1000);
     }
 };
 
