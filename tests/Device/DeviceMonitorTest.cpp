@@ -252,6 +252,35 @@ private slots:
         QCOMPARE(w.Changes, 1);
     }
 
+    // The developer tool's reader shows up in a slot within a second and leaves with its line.
+    void FakeReaderToolAttachesAndDetaches()
+    {
+        TReaderWorld w;
+        const QString tool =
+            QStringLiteral("/usr/bin/python3 " KORVEL_SOURCE_DIR "/scripts/fake-reader ");
+        const QString root = w.Folder.path() + QLatin1Char(' ');
+        auto run = [&](const QString& arguments) {
+            return std::system(
+                (tool + arguments + QStringLiteral(" >/dev/null")).toLocal8Bit().constData());
+        };
+        QCOMPARE(
+            run(QStringLiteral("add ") + root + QStringLiteral("--name STICK --vendor SanDisk")),
+            0);
+        w.Start();
+        QCOMPARE(w.SlotLetter(0), '\0');
+        QCOMPARE(run(QStringLiteral("add ") + root + QStringLiteral("--payload 0000000001560001")),
+                 0);
+        QTRY_COMPARE_WITH_TIMEOUT(w.SlotName(0), QStringLiteral("阅读器书库 E:"), 1000);
+        QCOMPARE(ReaderCode(w.SlotIdentity(0)), std::uint16_t(0x5601));
+        QCOMPARE(w.SlotIdentity(0).IdKind, std::uint8_t(1));
+        w.Model->ReaderSlot(0)->EnsureLoaded();
+        QVERIFY(w.Model->ReaderSlot(0)->IndexOfCategory(QStringLiteral("小说")) >= 0);
+        QCOMPARE(w.Model->ReaderSlot(0)->IndexOfCategory(QStringLiteral("_sys_")), -1);
+        QCOMPARE(run(QStringLiteral("remove ") + root), 0);
+        QTRY_COMPARE_WITH_TIMEOUT(w.SlotName(0), QStringLiteral("阅读器书库"), 1000);
+        QCOMPARE(w.SlotLetter(0), '\0');
+    }
+
     // The kernel's own mount table, watched for POLLPRI. Runs in a private mount namespace so
     // nothing is mounted on the machine; skipped where mounting is not permitted.
     void RealMountTableIsWatched()
