@@ -238,7 +238,8 @@ private slots:
         QCOMPARE(removed, QStringList{QStringLiteral("U")});
     }
 
-    // As specified, a rescan with a reader in slot one finds it again for slot two.
+    // A rescan with a reader in slot one finds it again for slot two: a rescan does not look
+    // at what the slots already hold.
     void RescanWithAReaderAttachedFillsBothSlots()
     {
         TReaderWorld w;

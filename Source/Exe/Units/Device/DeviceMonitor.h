@@ -21,8 +21,8 @@ char DriveLetterOfUnitMask(std::uint32_t unitMask);
 // Turns changes of the mount table into arrivals and removals of drive letters. The kernel
 // flags a change of /proc/self/mountinfo with POLLPRI; under a test root the fake table is a
 // plain file, so a file watcher stands in. Each change is compared with the letters seen before
-// and reported as one mask of arrived and one of removed letters, as the volume broadcasts of
-// the system the program was first written for did.
+// and reported as one mask of removed and one of arrived letters; the monitor decides which
+// letter of a mask counts.
 class TMountTableWatcher : public QObject
 {
     Q_OBJECT
