@@ -337,6 +337,12 @@ TItemBase* TItemList::Extract(TItemBase* object)
     return object;
 }
 
+void TItemList::Exchange(int first, int second)
+{
+    TModelLockGuard lock(ModelGuard().Lock());
+    std::swap(FList[static_cast<size_t>(first)], FList[static_cast<size_t>(second)]);
+}
+
 void TItemList::Clear()
 {
     if (FList.empty()) return;
@@ -613,12 +619,41 @@ TCategory* TReaderCategory::CreateChildCategory(const QString& parentPath, const
     return TRootFileSystemCategory::CreateChildCategory(parentPath, entry);
 }
 
+static_assert(TReaderCategory::IdentitySize == sizeof(TDeviceIdentity));
+
 void TReaderCategory::SetIdentity(const void* identity)
 {
     if (identity)
         std::memcpy(FIdentity, identity, IdentitySize);
     else
         std::memset(FIdentity, 0, IdentitySize);
+}
+
+void TReaderCategory::Attach(const QString& name, const QString& rootFolder, char drive,
+                             const void* identity)
+{
+    {
+        TModelLockGuard lock(ModelGuard().Lock());
+        FName = name;
+        FPath = rootFolder;
+        FDriveLetter = drive;
+        SetIdentity(identity);
+    }
+    if (OnChange) OnChange(this);
+}
+
+void TReaderCategory::Detach()
+{
+    // The search may be walking this reader's folders: it stops before they go.
+    ModelGuard().BeforeChange();
+    {
+        TModelLockGuard lock(ModelGuard().Lock());
+        FName = QStringLiteral("阅读器书库");
+        FDriveLetter = 0;
+        FPath.clear();
+    }
+    if (OnChange) OnChange(this);
+    SetIdentity(nullptr);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -668,6 +703,7 @@ QString TSystemCategory::StoreHomeUrl()
 
 TSystemCategory::TSystemCategory() : TCategory(QString(), QString(), ckList, 0)
 {
+    FReaderMonitor = std::make_unique<TReaderMonitor>(this);
     Categories().Add(new TBrowserCategory(QStringLiteral("网上书城"), StoreHomeUrl()));
     Categories().Add(new TRootFileSystemCategory(QStringLiteral("本地书库"), LocalLibraryPath()));
     Categories().Add(new TReaderCategory(QStringLiteral("阅读器书库"), QString()));
@@ -675,11 +711,43 @@ TSystemCategory::TSystemCategory() : TCategory(QString(), QString(), ckList, 0)
     RescanReaders();
 }
 
-TSystemCategory::~TSystemCategory() = default;
+TSystemCategory::~TSystemCategory()
+{
+    FReaderMonitor.reset();
+}
 
 void TSystemCategory::Clear() {}
 
-void TSystemCategory::RescanReaders() {}
+void TSystemCategory::RescanReaders()
+{
+    if (FReaderMonitor) FReaderMonitor->RescanReaders();
+}
+
+void TSystemCategory::OrderReaders()
+{
+    if (FReaderMonitor) FReaderMonitor->OrderReaders();
+}
+
+char TSystemCategory::SlotDriveLetter(int slot) const
+{
+    return ReaderSlot(slot)->DriveLetter();
+}
+
+void TSystemCategory::AttachSlot(int slot, const QString& name, const QString& rootFolder,
+                                 char drive, const TDeviceIdentity& identity)
+{
+    ReaderSlot(slot)->Attach(name, rootFolder, drive, &identity);
+}
+
+void TSystemCategory::EmptySlot(int slot)
+{
+    ReaderSlot(slot)->Detach();
+}
+
+void TSystemCategory::ExchangeSlots()
+{
+    Categories().Exchange(2, 3);
+}
 
 bool TSystemCategory::HasSearchResults() const
 {

@@ -10,6 +10,8 @@
 #include <memory>
 #include <vector>
 
+#include "DeviceMonitor.h"
+
 class TCategory;
 class TItemList;
 class TSearchResultCategory;
@@ -164,6 +166,8 @@ public:
     int Remove(TItemBase* object);
     // Takes the object out without telling the owner; returns it, or nullptr when not listed.
     TItemBase* Extract(TItemBase* object);
+    // Exchanges two entries without telling the owner.
+    void Exchange(int first, int second);
     // Deletes every object, last first.
     void Clear();
 
@@ -282,6 +286,12 @@ public:
     const unsigned char* Identity() const { return FIdentity; }
     void SetIdentity(const void* identity);
 
+    // The two states of a reader slot. Attach: name, path (the drive's root folder, set as is),
+    // drive letter and identity, then OnChange. Detach: the empty name, no drive letter, an
+    // empty path, OnChange, then a zero identity.
+    void Attach(const QString& name, const QString& rootFolder, char drive, const void* identity);
+    void Detach();
+
     TChangeEvent OnChange;
 
 private:
@@ -301,12 +311,14 @@ public:
 };
 
 // The invisible root: the store, the local library and the two reader slots, then the
-// search results once a search has run.
-class TSystemCategory : public TCategory
+// search results once a search has run. It owns the reader monitor, which fills the slots.
+class TSystemCategory : public TCategory, public TReaderSlots
 {
 public:
     TSystemCategory();
     ~TSystemCategory() override;
+
+    TReaderMonitor* ReaderMonitor() const { return FReaderMonitor.get(); }
 
     void Clear() override;
 
@@ -324,14 +336,26 @@ public:
         return static_cast<TReaderCategory*>(Child(2 + slot));
     }
 
-    // Looks for readers on every drive letter; done by the reader monitor once it exists.
+    // Runs the reader monitor's arrival for every drive letter from A to Z.
     virtual void RescanReaders();
+    // Puts the reader with the lower drive letter into slot one.
+    void OrderReaders();
+
+    // The reader slots as the monitor sees them.
+    char SlotDriveLetter(int slot) const override;
+    void AttachSlot(int slot, const QString& name, const QString& rootFolder, char drive,
+                    const TDeviceIdentity& identity) override;
+    void EmptySlot(int slot) override;
+    void ExchangeSlots() override;
 
     // Where the local library lives; tests point it elsewhere before creating the root.
     static QString LocalLibraryPath();
     static void SetLocalLibraryPath(const QString& path);
     // The store's built-in home page.
     static QString StoreHomeUrl();
+
+private:
+    std::unique_ptr<TReaderMonitor> FReaderMonitor;
 };
 
 // One keyword of a search, with its found-flag for the match in progress.
