@@ -4,6 +4,7 @@
 #include "Orvid.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QFileSystemWatcher>
@@ -58,6 +59,9 @@ TMountTableWatcher::TMountTableWatcher(QObject* parent) : QObject(parent)
     } else {
         // A fake table is replaced by renaming, so its folder is watched as well as the file.
         FFileWatcher = new QFileSystemWatcher(this);
+        // The fake root may still be empty when the program starts; its folder must exist to
+        // be watched.
+        QDir().mkpath(QFileInfo(table).absolutePath());
         FFileWatcher->addPath(QFileInfo(table).absolutePath());
         if (QFile::exists(table)) FFileWatcher->addPath(table);
         auto changed = [this, table] {
