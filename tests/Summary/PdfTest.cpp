@@ -87,6 +87,28 @@ TEST(PdfTest, QtWrittenPdfGivesTitleAndPageCount)
     EXPECT_TRUE(NearColor(thumbnail.pixel(thumbnail.width() / 2, 5), Qt::red));
 }
 
+TEST(PdfTest, EncryptedPdfsFromAnotherTool)
+{
+    const struct
+    {
+        const char* File;
+        const char* Title;
+        bool Thumbnail;
+    } cases[] = {
+        {"user-password.pdf", "", false}, // nothing can be read without the password
+        {"owner-password.pdf", "Locked", true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.File);
+        const QString path = QStringLiteral(KORVEL_FIXTURES "/") + c.File;
+        TBookInfo info{};
+        ASSERT_TRUE(ShippedLibraries().GetFileInfo(path, info));
+        EXPECT_EQ(info.Data[biEncrypted], 1);
+        EXPECT_EQ(BookInfoText(info, biTitle), c.Title);
+        EXPECT_EQ(!ThumbnailOf(path).isNull(), c.Thumbnail);
+    }
+}
+
 TEST(PdfTest, DamagedPdfGivesNothing)
 {
     QTemporaryDir dir;

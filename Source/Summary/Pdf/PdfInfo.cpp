@@ -56,7 +56,9 @@ EXPORT unsigned char GetFileInfo(const char* fileName, TBookInfo* info, TAbortQu
     const std::unique_ptr<poppler::document> document = Open(fileName);
     if (!document || Stopped(abort)) return 0;
     TBookInfo out = *info;
-    out.Data[biEncrypted] = document->is_encrypted() ? 1 : 0;
+    // A document that needs a password to open is encrypted even where poppler, not having
+    // opened it, does not say so.
+    out.Data[biEncrypted] = document->is_encrypted() || document->is_locked() ? 1 : 0;
     // A document locked by a password keeps its information to itself.
     if (!document->is_locked()) {
         PutText(&out, biTitle, Text(document->info_key("Title")));
