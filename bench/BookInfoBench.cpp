@@ -37,7 +37,8 @@ QByteArray MegabyteOfText(int seed)
         "天下大势，分久必合，合久必分。The quick brown fox jumps over the lazy dog, 123 times.\n");
     QByteArray bytes = paragraph.toUtf8();
     const QByteArray lineBytes = line.toUtf8();
-    while (bytes.size() < 1024 * 1024) bytes += lineBytes;
+    while (bytes.size() < 1024 * 1024)
+        bytes += lineBytes;
     return bytes;
 }
 

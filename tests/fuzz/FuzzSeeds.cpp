@@ -1,10 +1,10 @@
 // Writes one well-formed book of each format into the folders given, as fuzzing seeds.
 #include "BookMaker.h"
 
+#include <QBuffer>
 #include <QDir>
 #include <QFile>
 #include <QGuiApplication>
-#include <QBuffer>
 #include <QImage>
 
 using namespace BookMaker;
@@ -35,7 +35,8 @@ int main(int argc, char** argv)
     QGuiApplication application(argc, argv);
     if (argc < 2) return 2;
     const QString root = QString::fromLocal8Bit(argv[1]);
-    for (const char* d : {"epub", "fb2", "mobi", "cbz", "pdf", "txt"}) QDir().mkpath(root + "/" + d);
+    for (const char* d : {"epub", "fb2", "mobi", "cbz", "pdf", "txt"})
+        QDir().mkpath(root + "/" + d);
     TEpub epub;
     epub.Title = QStringLiteral("标题");
     epub.Creators = {{"A", "aut"}};
@@ -46,12 +47,14 @@ int main(int argc, char** argv)
     epub.Version = 2;
     epub.Cover = TCoverStyle::MetaCover;
     WriteEpub(root + "/epub/2.epub", epub);
-    Write(root + "/fb2/1.fb2", Fb2("T", {"A B"}, SmallJpeg(), "<genre>g</genre><annotation><p>x</p></annotation>", "P"));
+    Write(root + "/fb2/1.fb2",
+          Fb2("T", {"A B"}, SmallJpeg(), "<genre>g</genre><annotation><p>x</p></annotation>", "P"));
     TMobi mobi;
     mobi.Author = "A";
     mobi.Cover = SmallJpeg();
     Write(root + "/mobi/1.mobi", Mobi(mobi));
-    WriteZip(root + "/cbz/1.cbz", {{"ComicInfo.xml", "<ComicInfo><Title>T</Title></ComicInfo>"}, {"1.jpg", SmallJpeg()}});
+    WriteZip(root + "/cbz/1.cbz", {{"ComicInfo.xml", "<ComicInfo><Title>T</Title></ComicInfo>"},
+                                   {"1.jpg", SmallJpeg()}});
     WritePdf(root + "/pdf/1.pdf", 2, "T", "A");
     Write(root + "/txt/1.txt", QStringLiteral("《书》\n作者：某\n正文 text").toUtf8());
     return 0;
