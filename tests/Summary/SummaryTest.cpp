@@ -166,6 +166,11 @@ TEST(SummaryTextBlocks, TextIsCutAtACharacterBoundary)
         EXPECT_EQ(Summary::GetText(&info, biTitle), c.Kept);
         EXPECT_EQ(info.Data[biSubject], 0); // the next block is untouched
     }
+    // A field the book lacks does not blank what another library put there.
+    TBookInfo info{};
+    Summary::PutText(&info, biCreationDate, "2020-01-01");
+    Summary::PutText(&info, biCreationDate, " \n ");
+    EXPECT_EQ(Summary::GetText(&info, biCreationDate), "2020-01-01");
 }
 
 } // namespace

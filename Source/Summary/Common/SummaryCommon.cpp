@@ -39,9 +39,11 @@ QString Collapse(const QString& text, bool keepLines)
 void PutText(TBookInfo* info, TBookInfoOffset offset, const QString& text, bool keepLines)
 {
     const QString clean = Collapse(text, keepLines);
+    // Nothing to say keeps what is there: when the default library ran first, its value
+    // stays rather than being blanked by a field this book lacks.
+    if (clean.isEmpty()) return;
     unsigned char* block = info->Data + offset;
     std::memset(block, 0, BOOKINFO_BLOCK_SIZE);
-    if (clean.isEmpty()) return;
     // Encoding more than 255 characters is pointless: each takes at least one byte.
     QStringEncoder encoder("GB18030", QStringConverter::Flag::Stateless);
     const QByteArray bytes = encoder(clean.left(BOOKINFO_BLOCK_SIZE));

@@ -23,6 +23,7 @@ inline bool Stopped(TAbortQuery abort)
 
 // Stores text as code page 936 (GB18030) bytes, cut to 255 bytes at a character boundary.
 // Runs of white space become one blank; with `keepLines` line breaks stay (for descriptions).
+// Empty text leaves the block as it is.
 void PutText(TBookInfo* info, TBookInfoOffset offset, const QString& text, bool keepLines = false);
 // Counts and dates are stored as text.
 void PutNumber(TBookInfo* info, TBookInfoOffset offset, qint64 number);
