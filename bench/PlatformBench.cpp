@@ -13,9 +13,10 @@ namespace {
 
 QString SettingsLikeText()
 {
-    QString text = QStringLiteral("[Window]\nTop=100\nLeft=100\nWidth=831\nHeight=404\nState=Normal\n"
-                                  "[Login]\nSavePassword=0\nUserName=读者\nPassword=\n"
-                                  "[Controls]\nShowThumbnail=1\n[Update]\nAutoRunUpdate=0\n[ListHeader]\n");
+    QString text =
+        QStringLiteral("[Window]\nTop=100\nLeft=100\nWidth=831\nHeight=404\nState=Normal\n"
+                       "[Login]\nSavePassword=0\nUserName=读者\nPassword=\n"
+                       "[Controls]\nShowThumbnail=1\n[Update]\nAutoRunUpdate=0\n[ListHeader]\n");
     for (int i = 1; i <= 17; ++i)
         text += QStringLiteral("Position%1=%2\nWidth%1=120\nVisible%1=1\n").arg(i).arg(i - 1);
     return text;
@@ -33,7 +34,8 @@ void BM_IniReadSettingsFile(benchmark::State& state)
     for (auto _ : state) {
         TIniFile ini(path);
         int sum = 0;
-        for (int i = 1; i <= 17; ++i) sum += ini.ReadInteger("ListHeader", QStringLiteral("Width%1").arg(i), 0);
+        for (int i = 1; i <= 17; ++i)
+            sum += ini.ReadInteger("ListHeader", QStringLiteral("Width%1").arg(i), 0);
         benchmark::DoNotOptimize(sum);
     }
 }
@@ -45,7 +47,8 @@ void BM_IniWriteAndSaveSettingsFile(benchmark::State& state)
     TIniFile ini(dir.filePath("Korvel.ini"));
     ini.SetText(SettingsLikeText());
     for (auto _ : state) {
-        for (int i = 1; i <= 17; ++i) ini.WriteInteger("ListHeader", QStringLiteral("Width%1").arg(i), i);
+        for (int i = 1; i <= 17; ++i)
+            ini.WriteInteger("ListHeader", QStringLiteral("Width%1").arg(i), i);
         benchmark::DoNotOptimize(ini.UpdateFile());
     }
 }
@@ -54,9 +57,11 @@ BENCHMARK(BM_IniWriteAndSaveSettingsFile);
 void BM_DecodeCp936(benchmark::State& state)
 {
     QString text;
-    while (text.size() < state.range(0)) text += QStringLiteral("第一章 书虫的故事。The reader's tale. ");
+    while (text.size() < state.range(0))
+        text += QStringLiteral("第一章 书虫的故事。The reader's tale. ");
     const QByteArray bytes = Cp936::FromUnicode(text);
-    for (auto _ : state) benchmark::DoNotOptimize(Cp936::ToUnicode(bytes));
+    for (auto _ : state)
+        benchmark::DoNotOptimize(Cp936::ToUnicode(bytes));
     state.SetBytesProcessed(state.iterations() * bytes.size());
 }
 BENCHMARK(BM_DecodeCp936)->Arg(256)->Arg(1 << 20);

@@ -1,5 +1,6 @@
 #include "FileInfo.h"
 #include "Globals.h"
+#include "ModelGuard.h"
 #include "SingleInstance.h"
 #include "TerminationSignals.h"
 #include "uMainForm.h"
@@ -34,6 +35,7 @@ int main(int argc, char* argv[])
         return 0;
     }
 
+    ModelGuard().SetMainThread();
     QGuiApplication::setApplicationDisplayName(QStringLiteral("Varnix"));
     application.setProperty("HelpFile", QString::fromLatin1(ApplicationHelpFile));
     ApplyStandardFont();
@@ -47,6 +49,10 @@ int main(int argc, char* argv[])
         // Ending the session or a plain kill closes the window the normal way, so the settings
         // are saved.
         WatchTerminationSignals([&mainForm] { mainForm.close(); });
+        // A request that arrives after the window closed must not show it again (that would
+        // cancel the program's end).
+        QObject::connect(&application, &QGuiApplication::lastWindowClosed, &instance,
+                         [&instance] { instance.SetMainWindow(nullptr); });
         mainForm.show();
         application.exec();
         instance.SetMainWindow(nullptr);

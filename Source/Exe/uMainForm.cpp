@@ -1,13 +1,23 @@
 #include "uMainForm.h"
 
+#include "BookListModel.h"
+#include "Categories.h"
 #include "Codec936.h"
+#include "CursorControl.h"
+#include "FileInfo.h"
 #include "Folders.h"
 #include "Globals.h"
 #include "IniFile.h"
+#include "ModelGuard.h"
+#include "NavigatorModel.h"
+#include "ThumbnailPainter.h"
+#include "rkView.h"
+#include "uMsgDlg.h"
 
 #include <QAction>
 #include <QActionGroup>
 #include <QApplication>
+#include <QCloseEvent>
 #include <QFrame>
 #include <QGuiApplication>
 #include <QHBoxLayout>
@@ -18,6 +28,7 @@
 #include <QScreen>
 #include <QSplitter>
 #include <QStackedWidget>
+#include <QStyle>
 #include <QTimer>
 #include <QToolButton>
 #include <QTreeView>
@@ -25,6 +36,7 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <cstring>
 #include <vector>
 
 namespace {
@@ -80,26 +92,29 @@ bool VisibleOnSomeScreen(const QRect& rect)
 
 } // namespace
 
+QEvent::Type TCommandEvent::CommandType()
+{
+    static const QEvent::Type type = static_cast<QEvent::Type>(QEvent::registerEventType());
+    return type;
+}
+
+QEvent::Type TCommandEvent::SearchHitType()
+{
+    static const QEvent::Type type = static_cast<QEvent::Type>(QEvent::registerEventType());
+    return type;
+}
+
 const std::array<TListColumn, BookListColumnCount>& TXALVarnixForm::DesignListColumns()
 {
     static const std::array<TListColumn, BookListColumnCount> columns = [] {
-        struct TDesign
-        {
-            const char* Caption;
-            int Width;
-            bool Visible;
-        };
-        static const TDesign design[BookListColumnCount] = {
-            {"文件名", 120, true},  {"标题", 120, true},      {"作者", 120, true},
-            {"类别", 120, false},   {"主题", 120, false},     {"出版商", 120, true},
-            {"加密", 40, true},     {"创建日期", 90, true},   {"修改日期", 90, false},
-            {"大小", 60, true},     {"页数", 60, true},       {"词数", 60, false},
-            {"字数", 60, false},    {"修订版本号", 120, false}, {"关键字", 150, false},
-            {"注释", 150, true},    {"路径", 200, true},
-        };
+        static const int widths[BookListColumnCount] = {120, 120, 120, 120, 120, 120, 40, 90, 90,
+                                                        60,  60,  60,  60,  120, 150, 150, 200};
+        static const bool shown[BookListColumnCount] = {true,  true,  true,  false, false, true,
+                                                        true,  true,  false, true,  true,  false,
+                                                        false, false, false, true,  true};
         std::array<TListColumn, BookListColumnCount> result;
         for (int i = 0; i < BookListColumnCount; ++i)
-            result[i] = {QString::fromUtf8(design[i].Caption), design[i].Width, design[i].Visible, i};
+            result[i] = {TBookListModel::Caption(i), widths[i], shown[i], i};
         return result;
     }();
     return columns;
@@ -111,6 +126,7 @@ TXALVarnixForm::TXALVarnixForm(const QString& settingsFile, QWidget* parent)
       FListColumns(DesignListColumns())
 {
     setObjectName(QStringLiteral("XALVarnixForm"));
+    // 1. Title, icon; no search runs.
     QGuiApplication::setApplicationDisplayName(QStringLiteral("KeltoVarnix"));
     setWindowIcon(QApplication::windowIcon());
 
@@ -119,70 +135,50 @@ TXALVarnixForm::TXALVarnixForm(const QString& settingsFile, QWidget* parent)
     FAutoUpdateTimer->setInterval(AutoUpdateDelay);
     connect(FAutoUpdateTimer, &QTimer::timeout, this, &TXALVarnixForm::AutoUpdateTimerTimer);
 
+    // 2. The look: tool buttons, the thumbnail view, the search box's placeholder.
     CreateActions();
     CreateLayout();
+    CreateMenus();
     resize(DesignWidth, DesignHeight);
     setMinimumSize(700, 300);
 
+    // 3. Caption, the library model with its reader slots, the navigator's root nodes.
     setWindowTitle(QStringLiteral("KeltoVarnix"));
+    FSystemCategory = std::make_unique<TSystemCategory>();
+    for (int slot = 0; slot < 2; ++slot)
+        FSystemCategory->ReaderSlot(slot)->OnChange = [this](TReaderCategory* reader) { ReaderChanged(reader); };
+    CreateViews();
+
+    // 4. The settings.
     LoadSettings();
+    ApplyListColumns();
+    UpdateViewVisibility();
+
+    FIdleTimer = new QTimer(this);
+    FIdleTimer->setInterval(150);
+    connect(FIdleTimer, &QTimer::timeout, this, &TXALVarnixForm::UpdateActions);
+    FIdleTimer->start();
+    UpdateActions();
 }
 
 TXALVarnixForm::~TXALVarnixForm()
 {
+    FIdleTimer->stop();
+    StopSearch();
+    ModelGuard().SetStopWalkers(nullptr);
+    StoreListColumns();
     SaveSettings();
+    // The views let go of the model before it is freed.
+    TItemBase::SetViewNodeFreedHook(nullptr);
+    ClearBookViews();
+    FNavigator->setModel(nullptr);
+    FSystemCategory.reset();
+    FThumbnailView->OnCellPaint = nullptr;
+    FThumbnailView->OnHintShow = nullptr;
 }
 
-void TXALVarnixForm::CreateActions()
-{
-    ActViewThumb = new QAction(QStringLiteral("显示缩略图"), this);
-    ActViewList = new QAction(QStringLiteral("显示列表"), this);
-    FViewGroup = new QActionGroup(this);
-    FViewGroup->setExclusive(true);
-    for (QAction* a : {ActViewThumb, ActViewList}) {
-        a->setCheckable(true);
-        FViewGroup->addAction(a);
-    }
-    ActViewThumb->setChecked(true);
-
-    ActAutoRunUpdate = new QAction(QStringLiteral("启动软件时自动检查更新"), this);
-    ActAutoRunUpdate->setCheckable(true);
-    // Not wired until the update window exists.
-    ActCheckUpdate = new QAction(QStringLiteral("检查更新"), this);
-    ActCheckUpdate->setEnabled(false);
-    ActBindDevice = new QAction(QStringLiteral("绑定设备"), this);
-    ActBindDevice->setEnabled(false);
-    ActOpenFile = new QAction(QStringLiteral("阅读图书"), this);
-    ActOpenFile->setEnabled(false);
-    ActNewFolder = new QAction(QStringLiteral("新建书架"), this);
-    ActNewFolder->setEnabled(false);
-    ActOptions = new QAction(QStringLiteral("选项"), this);
-    ActOptions->setToolTip(QStringLiteral("显示更多选项"));
-
-    FUpdateMenu = new QMenu(this);
-    FUpdateMenu->addAction(ActAutoRunUpdate);
-}
-
-void TXALVarnixForm::CreateLayout()
-{
-    auto* client = new QWidget(this);
-    client->setObjectName(QStringLiteral("Client"));
-    auto* column = new QVBoxLayout(client);
-    column->setContentsMargins(0, 0, 0, 0);
-    column->setSpacing(0);
-    column->addWidget(CreateToolBar());
-
-    FSplitter = new QSplitter(Qt::Horizontal, client);
-    FSplitter->setObjectName(QStringLiteral("Splitter"));
-    FSplitter->setChildrenCollapsible(false);
-    FSplitter->addWidget(CreateNavigator());
-    FSplitter->addWidget(CreateNotebook());
-    FSplitter->setStretchFactor(0, 0);
-    FSplitter->setStretchFactor(1, 1);
-    FSplitter->setSizes({NavigatorWidth, DesignWidth - NavigatorWidth});
-    column->addWidget(FSplitter, 1);
-    setCentralWidget(client);
-}
+// ---------------------------------------------------------------------------------------------
+// Layout
 
 QWidget* TXALVarnixForm::CreateToolBar()
 {
@@ -198,9 +194,14 @@ QWidget* TXALVarnixForm::CreateToolBar()
     row->addWidget(FOpenButton);
 
     FLibraryButton = NewToolButton(FToolBar, QStringLiteral("LibraryButton"), QStringLiteral("图书馆"));
-    FLibraryButton->setArrowType(Qt::NoArrow);
-    FLibraryButton->setPopupMode(QToolButton::InstantPopup);
+    FLibraryButton->setToolButtonStyle(Qt::ToolButtonTextOnly);
     row->addWidget(FLibraryButton);
+    auto* libraryArrow = NewToolButton(FToolBar, QStringLiteral("LibraryArrow"), QString());
+    libraryArrow->setArrowType(Qt::DownArrow);
+    row->addWidget(libraryArrow);
+    const auto openLibraryMenu = [this] { PopupBelow(LibraryMenu, FLibraryButton, 8); };
+    connect(FLibraryButton, &QToolButton::clicked, this, openLibraryMenu);
+    connect(libraryArrow, &QToolButton::clicked, this, openLibraryMenu);
 
     auto* searchBox = new QFrame(FToolBar);
     searchBox->setObjectName(QStringLiteral("SearchBox"));
@@ -210,13 +211,16 @@ QWidget* TXALVarnixForm::CreateToolBar()
     FSearchEdit = new QLineEdit(searchBox);
     FSearchEdit->setObjectName(QStringLiteral("SearchEdit"));
     FSearchEdit->setToolTip(QStringLiteral("在此输入要搜索的关键字"));
-    FSearchEdit->setPlaceholderText(QStringLiteral("搜索图书"));
     FSearchEdit->setFixedWidth(180);
-    FSearchButton = NewToolButton(searchBox, QStringLiteral("SearchButton"), QStringLiteral("搜索"));
-    FSearchButton->setToolTip(QStringLiteral("搜索"));
+    FSearchEdit->installEventFilter(this);
     FSearchOptionsButton = NewToolButton(searchBox, QStringLiteral("SearchOptionsButton"), QString());
     FSearchOptionsButton->setArrowType(Qt::DownArrow);
     FSearchOptionsButton->setToolTip(QStringLiteral("设置搜索选项"));
+    connect(FSearchOptionsButton, &QToolButton::clicked, this,
+            [this] { PopupBelow(SearchMenu, FSearchOptionsButton, 8); });
+    FSearchButton = NewToolButton(searchBox, QStringLiteral("SearchButton"), QStringLiteral("搜索"));
+    FSearchButton->setToolTip(QStringLiteral("搜索"));
+    connect(FSearchButton, &QToolButton::clicked, this, [this] { Run(ActSearch); });
     searchRow->addWidget(FSearchEdit);
     searchRow->addWidget(FSearchOptionsButton);
     searchRow->addWidget(FSearchButton);
@@ -262,6 +266,20 @@ QWidget* TXALVarnixForm::CreateNavigator()
     FNavigator->setObjectName(QStringLiteral("Navigator"));
     FNavigator->setHeaderHidden(true);
     FNavigator->setRootIsDecorated(false);
+    // Nodes open by double click, keys or hovering during a drag: no buttons or lines.
+    FNavigator->setStyleSheet(QStringLiteral("QTreeView::branch { image: none; border-image: none; }"));
+    FNavigator->setItemsExpandable(true);
+    FNavigator->setExpandsOnDoubleClick(true);
+    FNavigator->setEditTriggers(QAbstractItemView::EditKeyPressed);
+    FNavigator->setSelectionMode(QAbstractItemView::SingleSelection);
+    FNavigator->setSelectionBehavior(QAbstractItemView::SelectRows);
+    FNavigator->setDragDropMode(QAbstractItemView::DropOnly);
+    FNavigator->setAcceptDrops(true);
+    FNavigator->setDropIndicatorShown(true);
+    FNavigator->setAutoExpandDelay(700);
+    FNavigator->setContextMenuPolicy(Qt::CustomContextMenu);
+    FNavigator->installEventFilter(this);
+    FNavigator->viewport()->installEventFilter(this);
     column->addWidget(FNavigator, 1);
 
     FNavigatorBar = new QFrame(FNavigatorPanel);
@@ -271,11 +289,12 @@ QWidget* TXALVarnixForm::CreateNavigator()
     row->setContentsMargins(6, 0, 6, 0);
     auto* newFolder = NewToolButton(FNavigatorBar, QStringLiteral("NewFolderButton"), QString());
     newFolder->setDefaultAction(ActNewFolder);
-    auto* options = NewToolButton(FNavigatorBar, QStringLiteral("OptionsButton"), QString());
-    options->setDefaultAction(ActOptions);
+    newFolder->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    FOptionsButton = NewToolButton(FNavigatorBar, QStringLiteral("OptionsButton"), QString());
+    FOptionsButton->setDefaultAction(ActOptions);
     row->addWidget(newFolder);
     row->addStretch(1);
-    row->addWidget(options);
+    row->addWidget(FOptionsButton);
     column->addWidget(FNavigatorBar);
     return FNavigatorPanel;
 }
@@ -285,6 +304,7 @@ QWidget* TXALVarnixForm::CreateNotebook()
     FNotebook = new QStackedWidget(this);
     FNotebook->setObjectName(QStringLiteral("Notebook"));
 
+    // The store's tabs come with the browser; until then the page is an empty tab area.
     FBrowserPage = new QWidget(FNotebook);
     FBrowserPage->setObjectName(QStringLiteral("Browser"));
     FNotebook->addWidget(FBrowserPage);
@@ -297,7 +317,19 @@ QWidget* TXALVarnixForm::CreateNotebook()
     FBookList = new QTreeView(FListPage);
     FBookList->setObjectName(QStringLiteral("BookList"));
     FBookList->setRootIsDecorated(false);
+    FBookList->setUniformRowHeights(true);
+    FBookList->setAlternatingRowColors(false);
+    FBookList->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    FBookList->setSelectionBehavior(QAbstractItemView::SelectRows);
+    FBookList->setDragEnabled(true);
+    FBookList->setDragDropMode(QAbstractItemView::DragOnly);
+    FBookList->setContextMenuPolicy(Qt::CustomContextMenu);
+    FBookList->installEventFilter(this);
     listColumn->addWidget(FBookList, 1);
+    FThumbnailView = new TrkView(FListPage);
+    FThumbnailView->setObjectName(QStringLiteral("ThumbnailView"));
+    FThumbnailView->SetMultipleSelection(true);
+    listColumn->addWidget(FThumbnailView, 1);
     FListStateBar = new QLabel(QStringLiteral("就绪"), FListPage);
     FListStateBar->setObjectName(QStringLiteral("ListStateBar"));
     FListStateBar->setFixedHeight(ListStateBarHeight);
@@ -317,9 +349,40 @@ QWidget* TXALVarnixForm::CreateNotebook()
                                 QStringLiteral("速率"), QStringLiteral("耗时"), QStringLiteral("进度")});
     const int taskWidths[] = {120, 253, 80, 80, 80, 100};
     for (int i = 0; i < 6; ++i) FTaskList->setColumnWidth(i, taskWidths[i]);
+    FTaskList->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(FTaskList, &QWidget::customContextMenuRequested, this,
+            [this](const QPoint& p) { TaskMenu->popup(FTaskList->viewport()->mapToGlobal(p)); });
     taskColumn->addWidget(FTaskList);
     FNotebook->addWidget(FTaskPage);
     return FNotebook;
+}
+
+void TXALVarnixForm::CreateLayout()
+{
+    auto* client = new QWidget(this);
+    client->setObjectName(QStringLiteral("Client"));
+    auto* column = new QVBoxLayout(client);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(0);
+    column->addWidget(CreateToolBar());
+
+    FSplitter = new QSplitter(Qt::Horizontal, client);
+    FSplitter->setObjectName(QStringLiteral("Splitter"));
+    FSplitter->setChildrenCollapsible(false);
+    FSplitter->addWidget(CreateNavigator());
+    FSplitter->addWidget(CreateNotebook());
+    FSplitter->setStretchFactor(0, 0);
+    FSplitter->setStretchFactor(1, 1);
+    FSplitter->setSizes({NavigatorWidth, DesignWidth - NavigatorWidth});
+    column->addWidget(FSplitter, 1);
+    setCentralWidget(client);
+    ShowSearchPlaceholder(true);
+}
+
+void TXALVarnixForm::PopupBelow(QMenu* menu, QWidget* anchor, int dx)
+{
+    UpdateActions();
+    menu->popup(anchor->mapToGlobal(QPoint(dx, anchor->height())));
 }
 
 void TXALVarnixForm::AutoUpdateTimerTimer()
@@ -327,6 +390,9 @@ void TXALVarnixForm::AutoUpdateTimerTimer()
     FAutoUpdateTimer->stop();
     // The update window runs the automatic check once it exists.
 }
+
+// ---------------------------------------------------------------------------------------------
+// Settings
 
 void TXALVarnixForm::LoadSettings()
 {
@@ -423,4 +489,133 @@ bool TXALVarnixForm::SaveSettings()
         ini.WriteBool(SListHeader, QStringLiteral("Visible") + n, FListColumns[i].Visible);
     }
     return ini.UpdateFile();
+}
+
+void TXALVarnixForm::ApplyListColumns()
+{
+    QHeaderView* header = FBookList->header();
+    for (int i = 0; i < BookListColumnCount; ++i) header->resizeSection(i, FListColumns[i].Width);
+    for (int p = 0; p < BookListColumnCount; ++p) {
+        const int column = int(std::find_if(FListColumns.begin(), FListColumns.end(),
+                                            [p](const TListColumn& c) { return c.Position == p; }) -
+                               FListColumns.begin());
+        header->moveSection(header->visualIndex(column), p);
+    }
+    for (int i = 0; i < BookListColumnCount; ++i) header->setSectionHidden(i, !FListColumns[i].Visible);
+}
+
+void TXALVarnixForm::StoreListColumns()
+{
+    QHeaderView* header = FBookList->header();
+    for (int i = 0; i < BookListColumnCount; ++i) {
+        FListColumns[i].Visible = !header->isSectionHidden(i);
+        if (FListColumns[i].Visible) FListColumns[i].Width = header->sectionSize(i);
+        FListColumns[i].Position = header->visualIndex(i);
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Messages and life cycle
+
+void TXALVarnixForm::PostCommand(int code, quintptr argument)
+{
+    QCoreApplication::postEvent(this, new TCommandEvent(TCommandEvent::CommandType(), code, argument));
+}
+
+bool TXALVarnixForm::event(QEvent* event)
+{
+    if (event->type() == TCommandEvent::CommandType() || event->type() == TCommandEvent::SearchHitType()) {
+        auto* command = static_cast<TCommandEvent*>(event);
+        HandleCommand(command->Code, command->Argument);
+        return true;
+    }
+    return QMainWindow::event(event);
+}
+
+void TXALVarnixForm::HandleCommand(int code, quintptr argument)
+{
+    switch (code) {
+    case cmExpandTopLevel: {
+        for (int row = 0; row < FNavigatorModel->rowCount(); ++row)
+            FNavigator->expand(FNavigatorModel->index(row, 0));
+        if (FNavigatorModel->rowCount() > 0) SelectCategory(FSystemCategory->Child(0));
+        PostCommand(cmFocusNavigator);
+        break;
+    }
+    case cmShowCategory: {
+        // Only a category that is still the focused one is shown (it may be gone by now).
+        TCategory* category = reinterpret_cast<TCategory*>(argument);
+        if (category && category == CurrentCategory()) ShowCategory(category);
+        break;
+    }
+    case cmFocusNavigator:
+        if (FNavigator->isVisible() && FNavigator->isEnabled()) FNavigator->setFocus();
+        break;
+    case cmSearchHit:
+        AddSearchHit(reinterpret_cast<TFileItem*>(argument));
+        break;
+    case cmSearchFinished:
+        SearchFinished();
+        break;
+    case cmShown:
+        PostCommand(cmExpandTopLevel);
+        break;
+    case cmArmUpdateTimer:
+        FAutoUpdateTimer->start();
+        break;
+    case cmExecuteAction:
+        if (auto* action = reinterpret_cast<QAction*>(argument)) Run(action);
+        break;
+    default:
+        break;
+    }
+}
+
+void TXALVarnixForm::showEvent(QShowEvent* event)
+{
+    QMainWindow::showEvent(event);
+    if (!event->spontaneous()) PostCommand(cmShown);
+}
+
+void TXALVarnixForm::closeEvent(QCloseEvent* event)
+{
+    // The update window's part of the question joins here once it exists.
+    if (SearchRunning() &&
+        ShowMessageBox(QStringLiteral("正在搜索文件，确定要停止搜索吗？"), QStringLiteral("确认"),
+                       mbYesNo | mbIconQuestion) != mrYes) {
+        event->ignore();
+        return;
+    }
+    StopSearch();
+    event->accept();
+}
+
+void TXALVarnixForm::GetDeviceIdentity(void* buffer) const
+{
+    if (!buffer) return;
+    std::memcpy(buffer, FSystemCategory->ReaderSlot(0)->Identity(), TReaderCategory::IdentitySize);
+}
+
+void TXALVarnixForm::RescanReaders()
+{
+    FSystemCategory->RescanReaders();
+}
+
+void TXALVarnixForm::ReaderChanged(TReaderCategory* reader)
+{
+    // While a book is read and events are pumped, the reader's branch may be the one being
+    // read: the reload waits until the read is over.
+    if (FReading > 0) {
+        QTimer::singleShot(50, this, [this, reader] { ReaderChanged(reader); });
+        return;
+    }
+    TCursorControl wait;
+    if (reader->DriveLetter()) PostCommand(cmArmUpdateTimer);
+    // Focus the reader's own node when the focus was somewhere in its branch.
+    for (TCategory* c = CurrentCategory(); c; c = c->Parent())
+        if (c == reader) {
+            if (CurrentCategory() != reader) SelectCategory(reader);
+            break;
+        }
+    ReloadCategory(reader);
 }

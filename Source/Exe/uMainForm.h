@@ -1,22 +1,38 @@
 #pragma once
 
+#include <QEvent>
 #include <QMainWindow>
+#include <QPointer>
 #include <QString>
 
 #include <array>
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <thread>
 
 class QAction;
 class QActionGroup;
 class QFrame;
 class QLabel;
 class QLineEdit;
+class QMenu;
+class QModelIndex;
 class QSplitter;
 class QStackedWidget;
+class QTimer;
 class QToolButton;
 class QTreeView;
 class QTreeWidget;
-class QTimer;
-class QMenu;
+class TBookListModel;
+class TCategory;
+class TFileItem;
+class TItemBase;
+class TNavigatorModel;
+class TReaderCategory;
+class TSystemCategory;
+class TThumbnailPainter;
+class TrkView;
 
 // One column of the book list as the settings remember it.
 struct TListColumn
@@ -29,13 +45,41 @@ struct TListColumn
 
 inline constexpr int BookListColumnCount = 17;
 
+// A deferred step of the main window: the code and its argument, posted to the window itself.
+class TCommandEvent : public QEvent
+{
+public:
+    static QEvent::Type CommandType();
+    static QEvent::Type SearchHitType();
+    TCommandEvent(QEvent::Type type, int code, quintptr argument)
+        : QEvent(type), Code(code), Argument(argument)
+    {
+    }
+    int Code;
+    quintptr Argument;
+};
+
 // The main window: the toolbar, the navigator with its bar, and the notebook whose pages show
-// the store, a bookshelf's books or the download tasks. It owns everything it shows and keeps
-// the user's settings: they are read when it is created and written when it is destroyed.
+// the store, a bookshelf's books or the download tasks. It owns the library model and
+// everything it shows, runs the user's commands and the search, and keeps the user's settings:
+// they are read when it is created and written when it is destroyed.
 class TXALVarnixForm : public QMainWindow
 {
     Q_OBJECT
 public:
+    // Codes of PostCommand.
+    enum : int
+    {
+        cmExpandTopLevel = 1,
+        cmShowCategory = 2,
+        cmFocusNavigator = 4,
+        cmSearchHit = 5,
+        cmSearchFinished = 6,
+        cmShown = 8,
+        cmArmUpdateTimer = 11,
+        cmExecuteAction = -1,
+    };
+
     // The settings file defaults to the one beside the program.
     explicit TXALVarnixForm(const QString& settingsFile = QString(), QWidget* parent = nullptr);
     ~TXALVarnixForm() override;
@@ -44,36 +88,154 @@ public:
     // Returns false when the file could not be written; the old file is then left as it was.
     bool SaveSettings();
 
+    void PostCommand(int code, quintptr argument = 0);
+    // Copies the identity of the reader in slot one into an 88-byte buffer (zeros without a
+    // reader); a null buffer is ignored.
+    void GetDeviceIdentity(void* buffer) const;
+    void RescanReaders();
+
+    void ShowCategory(TCategory* category);
+    void ReloadCategory(TCategory* category);
+    void ReloadBooks(TCategory* category);
+    // Focuses and selects the navigator node of a category.
+    void SelectCategory(TCategory* category);
+    void SelectBookRow(int row);
+
+    TSystemCategory* SystemCategory() const { return FSystemCategory.get(); }
+    TCategory* CurrentCategory() const;
+    TFileItem* CurrentBook() const;
+    QList<int> SelectedRows() const;
+    TBookListModel* BookListModel() const { return FBookListModel; }
+    TNavigatorModel* NavigatorModel() const { return FNavigatorModel; }
+    QTreeView* Navigator() const { return FNavigator; }
+    QTreeView* BookList() const { return FBookList; }
+    TrkView* ThumbnailView() const { return FThumbnailView; }
+    QLineEdit* SearchEdit() const { return FSearchEdit; }
+    QLabel* ListStateBar() const { return FListStateBar; }
+
+    // The enabling pass over every action; runs when the application is idle and before an
+    // action runs.
+    void UpdateActions();
+
+    // Commands.
+    void NewFolder();
+    void DeleteFolder();
+    void AddBooksCommand();
+    void AddBooks(const QStringList& files);
+    void DeleteBooks();
+    void OpenBook();
+    void ShowBookProperties();
+    void SelectAllBooks();
+    void Help();
+    void About();
+    void SearchCommand();
+    void StartSearch();
+    void StopSearch();
+    bool SearchRunning() const { return FSearchThread != nullptr; }
+    int SearchHitCount() const { return FHitCount; }
+    // Renames a shelf to `text` (the in-place editing); false keeps the old name.
+    bool RenameCategory(TCategory* category, const QString& text);
+    // What a drop of the selected books on `target` would do: 0 refused, else Qt::CopyAction
+    // or Qt::MoveAction.
+    int DropEffect(TCategory* target) const;
+    // Drops the selected books on `target` after the question; false when nothing happened.
+    bool DropBooks(TCategory* target, int effect);
+
+    // Tests choose the files of the open dialog here; the program shows the dialog.
+    std::function<QStringList(const QString& filter)> OnChooseFiles;
+    // The open dialog's filter (extended once with the supported files).
+    const QString& OpenFilter() const { return FOpenFilter; }
+
     const QString& SettingsFile() const { return FSettingsFile; }
     const QString& UserName() const { return FUserName; }
     const QString& Password() const { return FPassword; }
     bool SavePassword() const { return FSavePassword; }
     const std::array<TListColumn, BookListColumnCount>& ListColumns() const { return FListColumns; }
     static const std::array<TListColumn, BookListColumnCount>& DesignListColumns();
+    QTimer* AutoUpdateTimer() const { return FAutoUpdateTimer; }
+    QStackedWidget* Notebook() const { return FNotebook; }
 
+    // Category actions.
+    QAction* ActNewFolder = nullptr;
+    QAction* ActDelFolder = nullptr;
+    QAction* ActRenameFolder = nullptr;
+    QAction* ActRefresh = nullptr;
+    QAction* ActExpand = nullptr;
+    QAction* ActCollapse = nullptr;
+    // Tools.
+    QAction* ActOptions = nullptr;
+    QAction* ActShowNavigator = nullptr;
     QAction* ActViewThumb = nullptr;
     QAction* ActViewList = nullptr;
+    // File.
+    QAction* ActAddFileEx = nullptr;
+    QAction* ActAddFile = nullptr;
+    QAction* ActDelFile = nullptr;
+    QAction* ActOpenFile = nullptr;
+    QAction* ActFileInfo = nullptr;
+    QAction* ActFileRefresh = nullptr;
+    QAction* ActSelectAllFiles = nullptr;
+    // Help.
+    QAction* ActHelp = nullptr;
+    QAction* ActAbout = nullptr;
+    // Search.
+    QAction* ActSearch = nullptr;
+    QAction* ActFindAll = nullptr;
+    std::array<QAction*, 8> ActFind{}; // file name, title, subject, category, author, publisher, keywords, comment
+    // Task.
+    QAction* ActTaskDel = nullptr;
+    QAction* ActTaskDelAll = nullptr;
+    // Updates and binding (their windows come later).
     QAction* ActAutoRunUpdate = nullptr; // "启动软件时自动检查更新"
     QAction* ActCheckUpdate = nullptr;
     QAction* ActBindDevice = nullptr;
-    QAction* ActOpenFile = nullptr;
-    QAction* ActNewFolder = nullptr;
-    QAction* ActOptions = nullptr;
 
-    QTimer* AutoUpdateTimer() const { return FAutoUpdateTimer; }
-    QStackedWidget* Notebook() const { return FNotebook; }
+    QMenu* LibraryMenu = nullptr;
+    QMenu* NavigatorMenu = nullptr;
+    QMenu* BookMenu = nullptr;
+    QMenu* SearchMenu = nullptr;
+    QMenu* TaskMenu = nullptr;
 
     // The window's design (client) size and its smallest size.
     static constexpr int DesignWidth = 831;
     static constexpr int DesignHeight = 404;
 
+protected:
+    bool event(QEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
     void CreateActions();
+    void CreateMenus();
     void CreateLayout();
     QWidget* CreateToolBar();
     QWidget* CreateNavigator();
     QWidget* CreateNotebook();
+    void CreateViews();
     void AutoUpdateTimerTimer();
+    void HandleCommand(int code, quintptr argument);
+
+    void NavigatorFocusChanged(const QModelIndex& current);
+    void ReaderChanged(TReaderCategory* reader);
+    void ItemProgress(TItemBase* sender, TItemBase* item, bool& abort);
+    void ItemLoaded(TItemBase* sender);
+    void ItemDestroyed(TItemBase* item);
+    void ClearBookViews();
+    void FillBookViews(TCategory* category);
+    void SyncThumbnailSelection();
+    void SyncListSelection();
+    void RemoveBookRow(int row);
+    void HeaderClicked(int section);
+    void ApplyListColumns();
+    void StoreListColumns();
+    void UpdateViewVisibility();
+    void AddSearchHit(TFileItem* item);
+    void SearchFinished();
+    void ShowSearchPlaceholder(bool show);
+    bool Run(QAction* action);
+    void PopupBelow(QMenu* menu, QWidget* anchor, int dx);
 
     QString FSettingsFile;
     QString FUserName;
@@ -81,7 +243,25 @@ private:
     bool FSavePassword = false;
     std::array<TListColumn, BookListColumnCount> FListColumns;
 
+    std::unique_ptr<TSystemCategory> FSystemCategory;
+    TNavigatorModel* FNavigatorModel = nullptr;
+    TBookListModel* FBookListModel = nullptr;
+    std::unique_ptr<TThumbnailPainter> FThumbnailPainter;
+    TCategory* FShownCategory = nullptr;
+    int FSortCounter = 0;
+    int FReading = 0; // a book is being read while events are pumped
+    bool FSyncingSelection = false;
+    QString FOpenFilter = QStringLiteral("所有文件 (*)");
+    bool FOpenFilterExtended = false;
+    bool FSearchPlaceholder = true;
+
+    // Search.
+    std::unique_ptr<std::thread> FSearchThread;
+    std::atomic<bool> FSearchStop{false};
+    int FHitCount = 0;
+
     QTimer* FAutoUpdateTimer = nullptr;
+    QTimer* FIdleTimer = nullptr;
     QActionGroup* FViewGroup = nullptr;
     QMenu* FUpdateMenu = nullptr;
 
@@ -96,6 +276,7 @@ private:
     QToolButton* FUpdateButton = nullptr;
     QToolButton* FUpdateArrowButton = nullptr;
     QToolButton* FBindButton = nullptr;
+    QToolButton* FOptionsButton = nullptr;
 
     QSplitter* FSplitter = nullptr;
     QWidget* FNavigatorPanel = nullptr;
@@ -107,6 +288,7 @@ private:
     QWidget* FListPage = nullptr;
     QWidget* FTaskPage = nullptr;
     QTreeView* FBookList = nullptr;
+    TrkView* FThumbnailView = nullptr;
     QLabel* FListStateBar = nullptr;
     QTreeWidget* FTaskList = nullptr;
 };

@@ -41,8 +41,8 @@ bool WriteFileAtomically(const QString& path, const QByteArray& bytes)
     if (fd < 0) return false;
 
     struct stat old;
-    const mode_t mode = stat(target.constData(), &old) == 0 ? (old.st_mode & 07777)
-                                                             : (0666 & ~CurrentUmask());
+    const mode_t mode =
+        stat(target.constData(), &old) == 0 ? (old.st_mode & 07777) : (0666 & ~CurrentUmask());
     bool ok = fchmod(fd, mode) == 0 || errno == EPERM;
     ok = ok && WriteAll(fd, bytes.constData(), static_cast<size_t>(bytes.size()));
     ok = ok && fsync(fd) == 0;
@@ -59,4 +59,51 @@ bool WriteFileAtomically(const QString& path, const QByteArray& bytes)
         close(dir);
     }
     return true;
+}
+
+int CopyFileAtomically(const QString& source, const QString& target)
+{
+    const QByteArray from = QFile::encodeName(source);
+    const QByteArray to = QFile::encodeName(target);
+    const QFileInfo targetInfo(target);
+    QByteArray pattern = QFile::encodeName(targetInfo.absolutePath() + QStringLiteral("/.") +
+                                           targetInfo.fileName()) +
+                         ".XXXXXX";
+
+    const int in = open(from.constData(), O_RDONLY | O_CLOEXEC);
+    if (in < 0) return errno;
+    struct stat st;
+    if (fstat(in, &st) != 0 || !S_ISREG(st.st_mode)) {
+        const int error = S_ISDIR(st.st_mode) ? EISDIR : errno;
+        close(in);
+        return error ? error : EINVAL;
+    }
+    const int out = mkostemp(pattern.data(), O_CLOEXEC);
+    if (out < 0) {
+        const int error = errno;
+        close(in);
+        return error;
+    }
+    int error = 0;
+    char buffer[1 << 16];
+    for (;;) {
+        const ssize_t n = read(in, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            error = errno;
+            break;
+        }
+        if (n == 0) break;
+        if (!WriteAll(out, buffer, static_cast<size_t>(n))) {
+            error = errno ? errno : EIO;
+            break;
+        }
+    }
+    close(in);
+    if (!error && fchmod(out, st.st_mode & 07777) != 0 && errno != EPERM) error = errno;
+    if (!error && fsync(out) != 0) error = errno;
+    if (close(out) != 0 && !error) error = errno;
+    if (!error && rename(pattern.constData(), to.constData()) != 0) error = errno;
+    if (error) unlink(pattern.constData());
+    return error;
 }

@@ -11,3 +11,9 @@
 // (QSaveFile is not used: with a file size limit or a full disk it can report success for a
 // short write.)
 bool WriteFileAtomically(const QString& path, const QByteArray& bytes);
+
+// Copies the file `source` to `target` the same way: the copy is written to a hidden temporary
+// file in the target's folder, flushed, given the source's permissions and renamed over
+// `target`, so an interrupted copy (an unplugged reader, a full disk) never leaves a
+// half-written file under the real name. Returns 0 or an errno value.
+int CopyFileAtomically(const QString& source, const QString& target);

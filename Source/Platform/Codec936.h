@@ -14,6 +14,9 @@ QByteArray FromUnicode(const QString& text);
 // Decodes GB18030 (and so GBK and ASCII). A byte sequence that is not valid becomes U+FFFD and
 // decoding goes on with the next byte.
 QString ToUnicode(const char* data, qsizetype size);
-inline QString ToUnicode(const QByteArray& bytes) { return ToUnicode(bytes.constData(), bytes.size()); }
+inline QString ToUnicode(const QByteArray& bytes)
+{
+    return ToUnicode(bytes.constData(), bytes.size());
+}
 
 } // namespace Cp936

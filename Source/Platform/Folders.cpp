@@ -78,15 +78,16 @@ QString SettingsFileName()
 
 QString DataFolder()
 {
-    static const QString folder =
-        CreatedFolder(SpecialFolder(QStandardPaths::DocumentsLocation) + QStringLiteral("vAdaziv/"));
+    static const QString folder = CreatedFolder(SpecialFolder(QStandardPaths::DocumentsLocation) +
+                                                QStringLiteral("vAdaziv/"));
     return folder;
 }
 
 QString UpdateCacheFolder()
 {
-    static const QString folder = CreatedFolder(
-        SpecialFolder(QStandardPaths::GenericCacheLocation) + QStringLiteral("vAdaziv/UpdateCache/"));
+    static const QString folder =
+        CreatedFolder(SpecialFolder(QStandardPaths::GenericCacheLocation) +
+                      QStringLiteral("vAdaziv/UpdateCache/"));
     return folder;
 }
 

@@ -39,7 +39,8 @@ QString QuoteIfNeeded(const QString& value)
 {
     if (value.isEmpty()) return value;
     const bool padded = value.front().isSpace() || value.back().isSpace();
-    const bool looksQuoted = value.size() >= 2 && (value.front() == u'"' || value.front() == u'\'') &&
+    const bool looksQuoted = value.size() >= 2 &&
+                             (value.front() == u'"' || value.front() == u'\'') &&
                              value.back() == value.front();
     return padded || looksQuoted ? u'"' + value + u'"' : value;
 }
@@ -115,7 +116,8 @@ TIniFile::TLine TIniFile::ParseLine(const QString& raw)
 void TIniFile::SetText(const QString& text)
 {
     FLines.clear();
-    FLineBreak = text.contains(QLatin1String("\r\n")) ? QStringLiteral("\r\n") : QStringLiteral("\n");
+    FLineBreak =
+        text.contains(QLatin1String("\r\n")) ? QStringLiteral("\r\n") : QStringLiteral("\n");
     QStringList rows = text.split(u'\n');
     if (!rows.isEmpty() && rows.back().isEmpty()) rows.removeLast(); // the final line break
     for (QString& row : rows) {
@@ -128,7 +130,8 @@ void TIniFile::SetText(const QString& text)
 QString TIniFile::Text() const
 {
     QString text;
-    for (const TLine& line : FLines) text += line.Raw + FLineBreak;
+    for (const TLine& line : FLines)
+        text += line.Raw + FLineBreak;
     return text;
 }
 
@@ -143,7 +146,8 @@ qsizetype TIniFile::FindSection(const QString& section) const
 qsizetype TIniFile::SectionEnd(qsizetype header) const
 {
     qsizetype i = header + 1;
-    while (i < FLines.size() && !FLines[i].IsSection) ++i;
+    while (i < FLines.size() && !FLines[i].IsSection)
+        ++i;
     return i;
 }
 

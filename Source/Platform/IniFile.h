@@ -1,8 +1,8 @@
 #pragma once
 
+#include <QList>
 #include <QString>
 #include <QStringList>
-#include <QList>
 
 // An INI file read and written with the Windows profile rules: section and key names ignore
 // case, names and values are trimmed, the first matching section and key win, and a value in

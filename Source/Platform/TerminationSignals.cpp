@@ -27,7 +27,8 @@ void WatchTerminationSignals(std::function<void()> handler)
     if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, SignalPipe) != 0) return;
     fcntl(SignalPipe[0], F_SETFL, O_NONBLOCK);
 
-    auto* notifier = new QSocketNotifier(SignalPipe[1], QSocketNotifier::Read, QCoreApplication::instance());
+    auto* notifier =
+        new QSocketNotifier(SignalPipe[1], QSocketNotifier::Read, QCoreApplication::instance());
     QObject::connect(notifier, &QSocketNotifier::activated, notifier, [handler] {
         char buffer[16];
         while (read(SignalPipe[1], buffer, sizeof buffer) == static_cast<ssize_t>(sizeof buffer)) {
@@ -39,5 +40,6 @@ void WatchTerminationSignals(std::function<void()> handler)
     action.sa_handler = OnSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
-    for (int s : {SIGTERM, SIGINT, SIGHUP}) sigaction(s, &action, nullptr);
+    for (int s : {SIGTERM, SIGINT, SIGHUP})
+        sigaction(s, &action, nullptr);
 }

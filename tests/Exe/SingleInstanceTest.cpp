@@ -39,7 +39,7 @@ class SingleInstanceTest : public QObject
     }
     std::unique_ptr<QProcess> Probe(const QString& mode = "normal") { return Start(KORVEL_PROBE, {mode}); }
 
-    static QByteArray WaitLine(QProcess& p, int ms = 10000)
+    static QByteArray WaitLine(QProcess& p, int ms = 30000)
     {
         QElapsedTimer t;
         t.start();

@@ -1,0 +1,211 @@
+#include "BookListModel.h"
+
+#include "Categories.h"
+#include "Codec936.h"
+#include "FileInfo.h"
+#include "NavigatorModel.h"
+
+#include <QMimeData>
+
+#include <algorithm>
+#include <vector>
+
+namespace {
+
+const char* const Captions[TBookListModel::ColumnCount] = {
+    "文件名", "标题", "作者", "类别", "主题", "出版商", "加密", "创建日期", "修改日期",
+    "大小",   "页数", "词数", "字数", "修订版本号", "关键字", "注释", "路径"};
+
+const TBookInfoOffset InfoFields[TBookListModel::ColumnCount] = {
+    biTitle, biTitle,          biAuthor,           biCategory,  biSubject,   biPublisher,
+    biTitle, biCreationDate,   biModificationDate, biTitle,     biPageCount, biWordCount,
+    biCharCount, biRevision,   biKeywords,         biComment,   biTitle};
+
+// Texts compare by their code page 936 bytes with ASCII letters folded, as the list always
+// sorted (so Chinese titles come in the code page's order).
+QByteArray SortKey(const QString& text)
+{
+    QByteArray key = Cp936::FromUnicode(text);
+    for (char& c : key)
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
+    return key;
+}
+
+} // namespace
+
+TBookListModel::TBookListModel(QObject* parent) : QAbstractTableModel(parent) {}
+
+int TBookListModel::rowCount(const QModelIndex& parent) const
+{
+    return parent.isValid() ? 0 : static_cast<int>(FRows.size());
+}
+
+int TBookListModel::columnCount(const QModelIndex& parent) const
+{
+    return parent.isValid() ? 0 : ColumnCount;
+}
+
+QString TBookListModel::Caption(int column)
+{
+    return QString::fromUtf8(Captions[column]);
+}
+
+QString TBookListModel::Text(TFileItem* item, int column)
+{
+    switch (column) {
+    case 0:
+        return item->Name();
+    case 6:
+        return item->Info().Data[biEncrypted] ? QStringLiteral("是") : QString();
+    case SizeColumn:
+        return item->SizeText();
+    case 16:
+        return item->GetFullPath();
+    default:
+        return BookInfoText(item->Info(), InfoFields[column]);
+    }
+}
+
+void TBookListModel::InitRow(TFileItem* item) const
+{
+    if (item->Loaded() || item->ViewNode) return;
+    if (Busy && Busy()) return; // read on a later paint, not inside another book's read
+    if (OnInitRow) OnInitRow(item);
+    item->ViewNode = const_cast<TBookListModel*>(this);
+    item->EnsureLoaded();
+}
+
+QVariant TBookListModel::data(const QModelIndex& index, int role) const
+{
+    TFileItem* item = Item(index.row());
+    if (!item || index.column() < 0 || index.column() >= ColumnCount) return {};
+    if (role == Qt::DisplayRole || role == Qt::ToolTipRole) {
+        InitRow(item);
+        return Text(item, index.column());
+    }
+    if (role == Qt::TextAlignmentRole && index.column() >= SizeColumn && index.column() <= 12)
+        return QVariant(Qt::AlignRight | Qt::AlignVCenter);
+    if (role == Qt::ForegroundRole && item->Loaded() && (item->State() & isMissing))
+        return QColor(Qt::gray);
+    return {};
+}
+
+QVariant TBookListModel::headerData(int section, Qt::Orientation orientation, int role) const
+{
+    if (orientation == Qt::Horizontal && role == Qt::DisplayRole && section >= 0 && section < ColumnCount)
+        return Caption(section);
+    return {};
+}
+
+Qt::ItemFlags TBookListModel::flags(const QModelIndex& index) const
+{
+    return index.isValid() ? Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsDragEnabled : Qt::NoItemFlags;
+}
+
+QStringList TBookListModel::mimeTypes() const
+{
+    return {QString::fromLatin1(TNavigatorModel::BooksMimeType)};
+}
+
+QMimeData* TBookListModel::mimeData(const QModelIndexList&) const
+{
+    // The dragged books are the list's selection; the data only marks the drag as ours.
+    auto* data = new QMimeData;
+    data->setData(QString::fromLatin1(TNavigatorModel::BooksMimeType), QByteArray::number(qintptr(this)));
+    return data;
+}
+
+Qt::DropActions TBookListModel::supportedDragActions() const
+{
+    return Qt::CopyAction | Qt::MoveAction;
+}
+
+void TBookListModel::Clear()
+{
+    beginResetModel();
+    for (TFileItem* item : FRows)
+        if (item->ViewNode == this) item->ViewNode = nullptr;
+    FRows.clear();
+    endResetModel();
+}
+
+void TBookListModel::SetRows(const QList<TFileItem*>& rows)
+{
+    beginResetModel();
+    FRows = rows;
+    endResetModel();
+    if (FSortColumn >= 0) Sort(FSortColumn, FSortOrder);
+}
+
+int TBookListModel::AddRow(TFileItem* item)
+{
+    int row = static_cast<int>(FRows.size());
+    if (FSortColumn >= 0) {
+        InitRow(item);
+        row = static_cast<int>(std::upper_bound(FRows.begin(), FRows.end(), item,
+                                                [this](TFileItem* a, TFileItem* b) { return LessThan(a, b); }) -
+                               FRows.begin());
+    }
+    beginInsertRows(QModelIndex(), row, row);
+    FRows.insert(row, item);
+    endInsertRows();
+    return row;
+}
+
+void TBookListModel::RemoveRow(int row)
+{
+    if (row < 0 || row >= FRows.size()) return;
+    beginRemoveRows(QModelIndex(), row, row);
+    TFileItem* item = FRows.takeAt(row);
+    if (item->ViewNode == this) item->ViewNode = nullptr;
+    endRemoveRows();
+}
+
+void TBookListModel::RowChanged(TFileItem* item)
+{
+    const int row = RowOf(item);
+    if (row >= 0) emit dataChanged(index(row, 0), index(row, ColumnCount - 1));
+}
+
+bool TBookListModel::LessThan(TFileItem* a, TFileItem* b) const
+{
+    int result;
+    if (FSortColumn == SizeColumn)
+        result = a->Size() < b->Size() ? -1 : (a->Size() > b->Size() ? 1 : 0);
+    else
+        result = SortKey(Text(a, FSortColumn)).compare(SortKey(Text(b, FSortColumn)));
+    return FSortOrder == Qt::AscendingOrder ? result < 0 : result > 0;
+}
+
+void TBookListModel::Sort(int column, Qt::SortOrder order)
+{
+    FSortColumn = column;
+    FSortOrder = order;
+    if (column < 0 || FRows.isEmpty()) return;
+    emit layoutAboutToBeChanged();
+    const QModelIndexList before = persistentIndexList();
+    QList<TFileItem*> old = FRows;
+    // Every row's text is needed; each key is made once.
+    struct TKeyed
+    {
+        QByteArray Key;
+        qint64 Size;
+        TFileItem* Item;
+    };
+    std::vector<TKeyed> keyed;
+    keyed.reserve(static_cast<size_t>(FRows.size()));
+    for (TFileItem* item : FRows) {
+        InitRow(item);
+        keyed.push_back({column == SizeColumn ? QByteArray() : SortKey(Text(item, column)), item->Size(), item});
+    }
+    const bool ascending = order == Qt::AscendingOrder;
+    std::stable_sort(keyed.begin(), keyed.end(), [&](const TKeyed& a, const TKeyed& b) {
+        const int r = column == SizeColumn ? (a.Size < b.Size ? -1 : (a.Size > b.Size ? 1 : 0)) : a.Key.compare(b.Key);
+        return ascending ? r < 0 : r > 0;
+    });
+    for (size_t i = 0; i < keyed.size(); ++i) FRows[static_cast<qsizetype>(i)] = keyed[i].Item;
+    QModelIndexList after;
+    for (const QModelIndex& i : before) after << index(RowOf(old.value(i.row())), i.column());
+    changePersistentIndexList(before, after);
+    emit layoutChanged();
+}

@@ -1,0 +1,571 @@
+// The main window's commands: the actions with their enabling rules, the menus, the bookshelf
+// and book commands, help and about, and the search with its worker thread.
+#include "uMainForm.h"
+
+#include "BookListModel.h"
+#include "Categories.h"
+#include "CursorControl.h"
+#include "FileInfo.h"
+#include "FileOperations.h"
+#include "Folders.h"
+#include "ModelGuard.h"
+#include "NavigatorModel.h"
+#include "rkView.h"
+#include "uAboutForm.h"
+#include "uInputDlg.h"
+#include "uMsgDlg.h"
+#include "uStateForm.h"
+
+#include <QAction>
+#include <QActionGroup>
+#include <QApplication>
+#include <QDesktopServices>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QTimer>
+#include <QToolButton>
+#include <QTreeView>
+#include <QTreeWidget>
+#include <QUrl>
+
+#include <cstring>
+
+namespace {
+
+QAction* NewAction(QObject* owner, const char* caption, const char* hint = nullptr)
+{
+    auto* action = new QAction(QString::fromUtf8(caption), owner);
+    if (hint) action->setToolTip(QString::fromUtf8(hint));
+    return action;
+}
+
+QString ErrorText(int negatedError)
+{
+    return QString::fromLocal8Bit(strerror(-negatedError));
+}
+
+} // namespace
+
+void TXALVarnixForm::CreateActions()
+{
+    ActNewFolder = NewAction(this, "新建书架");
+    ActDelFolder = NewAction(this, "删除选定的书架");
+    ActRenameFolder = NewAction(this, "重命名书架");
+    ActRefresh = NewAction(this, "刷新");
+    ActExpand = NewAction(this, "展开书架");
+    ActCollapse = NewAction(this, "折叠书架");
+    ActOptions = NewAction(this, "选项", "显示更多选项");
+    ActShowNavigator = NewAction(this, "显示/隐藏书架");
+    ActViewThumb = NewAction(this, "显示缩略图");
+    ActViewList = NewAction(this, "显示列表");
+    ActAddFileEx = NewAction(this, "向书架中添加新书");
+    ActAddFile = NewAction(this, "添加新书");
+    ActDelFile = NewAction(this, "删除图书");
+    ActOpenFile = NewAction(this, "阅读图书");
+    ActFileInfo = NewAction(this, "查看文件信息");
+    ActFileRefresh = NewAction(this, "刷新");
+    ActSelectAllFiles = NewAction(this, "全部选择");
+    ActHelp = NewAction(this, "帮助");
+    ActAbout = NewAction(this, "关于");
+    ActSearch = NewAction(this, "搜索图书");
+    ActFindAll = NewAction(this, "搜索所有信息");
+    const char* const finds[] = {"搜索文件名", "搜索标题",   "搜索主题",   "搜索类别",
+                                 "搜索作者",   "搜索出版商", "搜索关键字", "搜索注释"};
+    for (size_t i = 0; i < ActFind.size(); ++i) {
+        ActFind[i] = NewAction(this, finds[i]);
+        ActFind[i]->setCheckable(true);
+    }
+    ActFindAll->setCheckable(true);
+    ActFindAll->setChecked(true);
+    ActTaskDel = NewAction(this, "删除任务");
+    ActTaskDelAll = NewAction(this, "全部删除");
+
+    FViewGroup = new QActionGroup(this);
+    FViewGroup->setExclusive(true);
+    for (QAction* a : {ActViewThumb, ActViewList}) {
+        a->setCheckable(true);
+        FViewGroup->addAction(a);
+    }
+    ActViewThumb->setChecked(true);
+
+    // The update and binding windows come later: their commands exist and do nothing yet.
+    ActAutoRunUpdate = NewAction(this, "启动软件时自动检查更新");
+    ActAutoRunUpdate->setCheckable(true);
+    ActCheckUpdate = NewAction(this, "检查更新");
+    ActCheckUpdate->setEnabled(false);
+    ActBindDevice = NewAction(this, "绑定设备");
+    ActBindDevice->setEnabled(false);
+    ActBindDevice->setVisible(false);
+    FUpdateMenu = new QMenu(this);
+    FUpdateMenu->addAction(ActAutoRunUpdate);
+
+    const auto on = [this](QAction* action, auto handler) {
+        connect(action, &QAction::triggered, this, [this, action, handler] {
+            // A menu entry or button runs its command only when its rule allows it now.
+            UpdateActions();
+            if (action->isEnabled()) (this->*handler)();
+        });
+    };
+    on(ActNewFolder, &TXALVarnixForm::NewFolder);
+    on(ActDelFolder, &TXALVarnixForm::DeleteFolder);
+    on(ActAddFileEx, &TXALVarnixForm::AddBooksCommand);
+    on(ActAddFile, &TXALVarnixForm::AddBooksCommand);
+    on(ActDelFile, &TXALVarnixForm::DeleteBooks);
+    on(ActOpenFile, &TXALVarnixForm::OpenBook);
+    on(ActFileInfo, &TXALVarnixForm::ShowBookProperties);
+    on(ActSelectAllFiles, &TXALVarnixForm::SelectAllBooks);
+    on(ActHelp, &TXALVarnixForm::Help);
+    on(ActAbout, &TXALVarnixForm::About);
+    on(ActSearch, &TXALVarnixForm::SearchCommand);
+    connect(ActRenameFolder, &QAction::triggered, this, [this] {
+        UpdateActions();
+        if (ActRenameFolder->isEnabled()) FNavigator->edit(FNavigator->currentIndex());
+    });
+    connect(ActRefresh, &QAction::triggered, this, [this] {
+        UpdateActions();
+        if (!ActRefresh->isEnabled() || FReading > 0) return;
+        TCursorControl wait;
+        ReloadCategory(CurrentCategory());
+    });
+    connect(ActFileRefresh, &QAction::triggered, this, [this] {
+        UpdateActions();
+        if (!ActFileRefresh->isEnabled() || FReading > 0) return;
+        TCursorControl wait;
+        ReloadBooks(CurrentCategory());
+    });
+    connect(ActExpand, &QAction::triggered, this, [this] {
+        const QModelIndex index = FNavigator->currentIndex();
+        if (!index.isValid()) return;
+        TCursorControl wait;
+        FNavigator->expandRecursively(index);
+    });
+    connect(ActCollapse, &QAction::triggered, this, [this] {
+        const QModelIndex index = FNavigator->currentIndex();
+        if (!index.isValid()) return;
+        std::function<void(const QModelIndex&)> collapse = [&](const QModelIndex& i) {
+            for (int r = 0; r < FNavigatorModel->rowCount(i); ++r) collapse(FNavigatorModel->index(r, 0, i));
+            FNavigator->collapse(i);
+        };
+        collapse(index);
+    });
+    connect(ActOptions, &QAction::triggered, this, [this] { PopupBelow(NavigatorMenu, FOptionsButton, 0); });
+    connect(ActShowNavigator, &QAction::triggered, this,
+            [this] { FNavigatorPanel->setVisible(!FNavigatorPanel->isVisible()); });
+    connect(ActViewThumb, &QAction::toggled, this, [this] { UpdateViewVisibility(); });
+    connect(ActViewList, &QAction::toggled, this, [this] { UpdateViewVisibility(); });
+    connect(ActTaskDelAll, &QAction::triggered, this, [this] {
+        if (ShowMessageBox(QStringLiteral("确定要删除选中的下载任务吗？"), QStringLiteral("确认"),
+                           mbYesNo | mbIconQuestion) == mrYes) {
+            FTaskList->clear();
+            FNavigator->viewport()->update();
+        }
+    });
+}
+
+void TXALVarnixForm::CreateMenus()
+{
+    LibraryMenu = new QMenu(this);
+    LibraryMenu->addAction(ActAddFileEx);
+    LibraryMenu->addSeparator();
+    LibraryMenu->addActions({ActShowNavigator, ActViewThumb, ActViewList});
+    LibraryMenu->addSeparator();
+    LibraryMenu->addActions({ActBindDevice, ActCheckUpdate});
+    LibraryMenu->addSeparator();
+    LibraryMenu->addActions({ActHelp, ActAbout});
+
+    NavigatorMenu = new QMenu(this);
+    NavigatorMenu->addActions({ActNewFolder, ActRenameFolder, ActDelFolder});
+    NavigatorMenu->addSeparator();
+    NavigatorMenu->addActions({ActExpand, ActCollapse});
+    NavigatorMenu->addSeparator();
+    NavigatorMenu->addAction(ActRefresh);
+
+    BookMenu = new QMenu(this);
+    BookMenu->addAction(ActOpenFile);
+    BookMenu->setDefaultAction(ActOpenFile);
+    BookMenu->addSeparator();
+    BookMenu->addActions({ActAddFile, ActDelFile, ActSelectAllFiles});
+    BookMenu->addSeparator();
+    BookMenu->addAction(ActFileInfo);
+    BookMenu->addSeparator();
+    BookMenu->addAction(ActFileRefresh);
+
+    SearchMenu = new QMenu(this);
+    SearchMenu->addAction(ActFindAll);
+    SearchMenu->addSeparator();
+    for (QAction* a : ActFind) SearchMenu->addAction(a);
+    // Choosing a field gives up "all"; choosing "all" clears the fields.
+    connect(ActFindAll, &QAction::triggered, this, [this](bool on) {
+        if (on)
+            for (QAction* a : ActFind) a->setChecked(false);
+    });
+    for (QAction* a : ActFind)
+        connect(a, &QAction::triggered, this, [this](bool on) {
+            if (on) ActFindAll->setChecked(false);
+        });
+
+    TaskMenu = new QMenu(this);
+    TaskMenu->addAction(ActTaskDel);
+    TaskMenu->addSeparator();
+    TaskMenu->addAction(ActTaskDelAll);
+}
+
+bool TXALVarnixForm::Run(QAction* action)
+{
+    UpdateActions();
+    if (!action->isEnabled()) return false;
+    action->trigger();
+    return true;
+}
+
+void TXALVarnixForm::UpdateActions()
+{
+    TCategory* c = CurrentCategory();
+    TFileItem* b = CurrentBook();
+    const TItemStates sc = c ? c->GetState() : 0;
+    const bool r = c && dynamic_cast<TSearchResultCategory*>(c);
+    const bool hasFocusNode = FNavigator->currentIndex().isValid();
+
+    for (QAction* a : findChildren<QAction*>())
+        if (a->toolTip().isEmpty() || a->toolTip() == a->iconText()) a->setToolTip(a->text());
+
+    ActCollapse->setEnabled(hasFocusNode);
+    ActExpand->setEnabled(hasFocusNode);
+    ActRefresh->setEnabled(c != nullptr);
+    ActNewFolder->setEnabled(c && (sc & isContainer) && !(sc & isMissing));
+    const bool modifiable = c && (sc & isModifiable) && !(sc & isMissing);
+    ActDelFolder->setEnabled(modifiable);
+    ActRenameFolder->setEnabled(modifiable);
+    ActAddFileEx->setEnabled(c && (sc & isContainer) && !(sc & isMissing) && !r);
+    ActAddFile->setEnabled(ActAddFileEx->isEnabled());
+    ActDelFile->setEnabled(!SelectedRows().isEmpty() && !r);
+    const bool bookReady = b && !(b->GetState() & isMissing);
+    ActOpenFile->setEnabled(bookReady);
+    ActFileInfo->setEnabled(bookReady);
+    ActFileRefresh->setEnabled(c && !(sc & isMissing) && !r);
+    ActSelectAllFiles->setEnabled(FBookListModel->rowCount() > 0);
+    ActTaskDel->setEnabled(FTaskList->selectedItems().size() > 0);
+    ActTaskDelAll->setEnabled(FTaskList->topLevelItemCount() > 0);
+    if (FThumbnailView->isVisibleTo(this) != ActViewThumb->isChecked() ||
+        FBookList->isVisibleTo(this) != ActViewList->isChecked())
+        UpdateViewVisibility();
+    if (!ActFindAll->isChecked() && std::none_of(ActFind.begin(), ActFind.end(), [](QAction* a) { return a->isChecked(); }))
+        ActFindAll->setChecked(true);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Bookshelves
+
+void TXALVarnixForm::NewFolder()
+{
+    TCursorControl wait;
+    TCategory* c = CurrentCategory();
+    QString name = c->UniqueCategoryName(QStringLiteral("新建书架"));
+    if (!InputQueryDlg(QStringLiteral("新建"), QStringLiteral("请输入新书架名称"), name)) return;
+    name = name.trimmed();
+    if (name.isEmpty()) return;
+    if (name.size() > 64) {
+        ShowMessageBox(QStringLiteral("新书架名称最多只能包含64个字符。"), QString(), mbOK | mbIconExclamation);
+        return;
+    }
+    const QModelIndex parentIndex = FNavigator->currentIndex();
+    const bool shown = FNavigatorModel->rowCount(parentIndex) == c->CategoryCount();
+    const int index = CreateBookshelf(c, name);
+    if (index < 0) {
+        ShowMessageBox(QStringLiteral("建立新书架失败，可能书架已存在或名称包含无效字符。"), QString(),
+                       mbOK | mbIconExclamation);
+        return;
+    }
+    if (shown && FNavigatorModel->canFetchMore(parentIndex) == false)
+        FNavigatorModel->ChildAdded(parentIndex);
+    else
+        FNavigatorModel->fetchMore(parentIndex);
+    FNavigator->expand(parentIndex);
+    SelectCategory(c->Category(index));
+}
+
+void TXALVarnixForm::DeleteFolder()
+{
+    TCursorControl wait;
+    const int answer = ShowMessageBox(
+        QStringLiteral("是否将选中的书架删除至回收站？\r\n\r\n选择 是 删除至回收站\r\n选择 否 彻底删除"),
+        QStringLiteral("确认"), mbYesNoCancel | mbIconQuestion);
+    if (answer != mrYes && answer != mrNo) return;
+    if (FReading > 0) return;
+    TCategory* c = CurrentCategory();
+    const int result = DeleteBookshelf(c, answer == mrYes);
+    if (result != 0) {
+        ShowMessageBox(ErrorText(result), QString(), mbOK | mbIconExclamation);
+        return;
+    }
+    const QModelIndex index = FNavigator->currentIndex();
+    QModelIndex next = index.sibling(index.row() + 1, 0);
+    if (!next.isValid()) next = index.sibling(index.row() - 1, 0);
+    if (!next.isValid()) next = index.parent();
+    TCategory* nextCategory = FNavigatorModel->Category(next);
+    ClearBookViews();
+    FNavigatorModel->BeginRemoveChild(index);
+    c->Parent()->Categories().Remove(c);
+    FNavigatorModel->EndRemoveChild();
+    if (nextCategory) SelectCategory(nextCategory);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Books
+
+void TXALVarnixForm::AddBooksCommand()
+{
+    if (!FOpenFilterExtended) {
+        FOpenFilterExtended = true;
+        const QString supported = FileInfoManager().SupportedFilter();
+        if (!supported.isEmpty())
+            FOpenFilter += QStringLiteral(";;所有支持的文件 (%1)").arg(QString(supported).replace(u';', u' '));
+    }
+    QStringList files;
+    if (OnChooseFiles) {
+        files = OnChooseFiles(FOpenFilter);
+    } else {
+        QFileDialog dialog(this);
+        dialog.setFileMode(QFileDialog::ExistingFiles);
+        dialog.setNameFilter(FOpenFilter);
+        dialog.setOption(QFileDialog::ReadOnly, false);
+        if (dialog.exec() == QDialog::Accepted) files = dialog.selectedFiles();
+    }
+    if (!files.isEmpty()) AddBooks(files);
+}
+
+void TXALVarnixForm::AddBooks(const QStringList& files)
+{
+    TCursorControl wait;
+    TCategory* c = CurrentCategory();
+    if (!c) return;
+    const QString folder = c->GetFullPath();
+    TStateForm progress(this);
+    progress.SetCancelVisible(true);
+    progress.SetText(QStringLiteral("准备中..."));
+    progress.SetMax(static_cast<int>(files.size()));
+    progress.show();
+    FThumbnailView->BeginUpdate();
+    int remembered = mrNone;
+    bool cancelled = false;
+    for (const QString& file : files) {
+        const QString name = QFileInfo(file).fileName();
+        progress.SetStepText(QStringLiteral("正在添加 %1 ...").arg(name), 1);
+        if (QFileInfo::exists(folder + name)) {
+            int answer = remembered;
+            if (answer == mrNone) {
+                answer = ShowMessageBox(QStringLiteral("%1\r\n文件已存在，是否要删除原文件？").arg(name),
+                                        QStringLiteral("确认"), mbYesNoOverwriteIgnoreCancel | mbIconQuestion);
+                if (answer == mrOverwriteAll) remembered = answer = mrYes;
+                if (answer == mrIgnoreAll) remembered = answer = mrNo;
+            }
+            if (answer != mrYes && answer != mrNo) {
+                cancelled = true;
+                break;
+            }
+            if (answer == mrNo) continue;
+        }
+        const int result = AddBook(c, file);
+        if (result >= FBookListModel->rowCount() || (result >= 0 && FBookListModel->RowOf(c->Item(result)) < 0)) {
+            TFileItem* item = c->Item(result);
+            FBookListModel->AddRow(item);
+            FThumbnailView->Items().Add(reinterpret_cast<quintptr>(item));
+        } else if (result >= 0) {
+            c->Item(result)->Reload();
+            FBookListModel->RowChanged(c->Item(result));
+        } else if (result == -1) {
+            ShowMessageBox(QStringLiteral("添加新书失败，可能文件正在使用中，请稍后再试。"), QString(),
+                           mbOK | mbIconExclamation);
+        }
+        if (progress.Cancelled()) {
+            cancelled = true;
+            break;
+        }
+    }
+    if (!cancelled) progress.SetText(QStringLiteral("完成中..."));
+    FThumbnailView->EndUpdate();
+    FNavigatorModel->Refresh(c);
+}
+
+void TXALVarnixForm::DeleteBooks()
+{
+    const int answer = ShowMessageBox(
+        QStringLiteral("是否将选中的项目删除至回收站？\r\n\r\n选择 是 删除至回收站\r\n选择 否 彻底删除"),
+        QStringLiteral("确认"), mbYesNoCancel | mbIconQuestion);
+    if (answer != mrYes && answer != mrNo) return;
+    if (FReading > 0) return;
+    TCursorControl wait;
+    TCategory* c = CurrentCategory();
+    const QModelIndex focus = FBookList->currentIndex();
+    const int focusRow = focus.isValid() ? focus.row() : -1;
+    const QList<int> rows = SelectedRows();
+    TStateForm progress(this);
+    progress.SetText(QStringLiteral("准备中..."));
+    progress.SetMax(static_cast<int>(rows.size()));
+    progress.show();
+    FThumbnailView->BeginUpdate();
+    for (int i = rows.size() - 1; i >= 0; --i) {
+        TFileItem* book = FBookListModel->Item(rows[i]);
+        progress.SetStepText(QStringLiteral("正在删除 %1 ...").arg(book->Name()), 1);
+        if (!DeleteBook(book, answer == mrYes)) {
+            ShowMessageBox(QStringLiteral("删除文件失败，可能文件正在使用中。请稍后再试。"), QStringLiteral("错误"),
+                           mbOK | mbIconExclamation);
+            continue;
+        }
+        RemoveBookRow(rows[i]);
+        if (FSystemCategory->HasSearchResults()) FSystemCategory->FindSearchResults()->Items().Remove(book);
+        if (c) c->Items().Remove(book);
+    }
+    if (focusRow >= 0 && FBookListModel->rowCount() > 0) {
+        SelectBookRow(std::min(focusRow, FBookListModel->rowCount() - 1));
+        SyncThumbnailSelection();
+    }
+    progress.SetText(QStringLiteral("完成中..."));
+    FThumbnailView->EndUpdate();
+    if (c) FNavigatorModel->Refresh(c);
+}
+
+void TXALVarnixForm::OpenBook()
+{
+    TCursorControl wait;
+    TFileItem* book = CurrentBook();
+    if (!book) return;
+    if (!QDesktopServices::openUrl(QUrl::fromLocalFile(book->GetFullPath())))
+        ShowMessageBox(QStringLiteral("打开文件失败, %1").arg(QString::fromLocal8Bit(strerror(ENOEXEC))), QString(),
+                       mbOK | mbIconExclamation);
+}
+
+void TXALVarnixForm::ShowBookProperties()
+{
+    TCursorControl wait;
+    if (TFileItem* book = CurrentBook()) FileInfoManager().ShowProperties(this, book->GetFullPath());
+}
+
+void TXALVarnixForm::SelectAllBooks()
+{
+    FBookList->selectAll();
+    SyncThumbnailSelection();
+}
+
+void TXALVarnixForm::Help()
+{
+    const QString path = Folders::ProgramFolder() + QStringLiteral("Help.chm");
+    if (QFileInfo::exists(path)) {
+        if (!QDesktopServices::openUrl(QUrl::fromLocalFile(path)))
+            ShowMessageBox(QStringLiteral("打开帮助文件失败。"), QString(), mbOK | mbIconExclamation);
+        return;
+    }
+    TCategory* store = FSystemCategory->Child(0);
+    store->EnsureLoaded();
+    const int index = store->IndexOfCategory(QStringLiteral("在线用户手册"));
+    if (index < 0) {
+        ShowMessageBox(QStringLiteral("没有可用的帮助。"), QString(), mbOK | mbIconExclamation);
+        return;
+    }
+    TCategory* manual = store->Category(index);
+    if (manual->ViewNode) SelectCategory(manual);
+}
+
+void TXALVarnixForm::About()
+{
+    TAboutForm about(nullptr, true);
+    about.exec();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Search
+
+void TXALVarnixForm::SearchCommand()
+{
+    if (SearchRunning()) {
+        if (ShowMessageBox(QStringLiteral("正在搜索文件，确定要停止搜索吗？"), QStringLiteral("确认"),
+                           mbYesNo | mbIconQuestion) == mrYes)
+            StopSearch();
+        return;
+    }
+    StartSearch();
+}
+
+void TXALVarnixForm::StartSearch()
+{
+    if (FSearchPlaceholder || FSearchEdit->text().isEmpty()) return;
+    unsigned char mask = 0;
+    if (ActFindAll->isChecked()) {
+        mask = sfAll;
+    } else {
+        for (size_t i = 0; i < ActFind.size(); ++i)
+            if (ActFind[i]->isChecked()) mask |= static_cast<unsigned char>(1u << i);
+    }
+    if (mask == 0) return;
+
+    ClearBookViews();
+    FSearchEdit->setEnabled(false);
+    FSearchStop = false;
+    TSearchResultCategory* results = FSystemCategory->FindSearchResults();
+    results->Items().Clear();
+    FNavigatorModel->SyncTopLevel();
+    SelectCategory(results);
+
+    TKeywordList keywords = SplitKeywords(FSearchEdit->text());
+    FHitCount = 0;
+    TCategory* walkSlots[4] = {FSystemCategory->LocalLibrary(), FSystemCategory->ReaderSlot(0),
+                           FSystemCategory->ReaderSlot(1), nullptr};
+    ModelGuard().WalkStarted();
+    FSearchThread = std::make_unique<std::thread>([this, walkSlots, keywords, mask]() mutable {
+        QStringList scratch;
+        for (TCategory* slot : walkSlots) {
+            if (!slot) continue;
+            try {
+                WalkCategory(slot, FSearchStop, [&](TFileItem* item) {
+                    if (MatchesKeywords(item, keywords, scratch, mask))
+                        QCoreApplication::postEvent(this, new TCommandEvent(TCommandEvent::SearchHitType(), cmSearchHit,
+                                                                            reinterpret_cast<quintptr>(item)));
+                });
+            } catch (...) {
+                // A book or shelf that cannot be searched is skipped.
+            }
+            if (FSearchStop) break;
+        }
+        PostCommand(cmSearchFinished);
+    });
+}
+
+void TXALVarnixForm::StopSearch()
+{
+    if (!FSearchThread) return;
+    FSearchStop = true;
+    FSearchThread->join();
+    FSearchThread.reset();
+    ModelGuard().WalkEnded();
+}
+
+void TXALVarnixForm::AddSearchHit(TFileItem* item)
+{
+    ++FHitCount;
+    TSearchResultCategory* results = FSystemCategory->FindSearchResults();
+    results->Items().Add(item);
+    if (CurrentCategory() == results) {
+        FBookListModel->AddRow(item);
+        FThumbnailView->Items().Add(reinterpret_cast<quintptr>(item));
+        FThumbnailView->CalcView();
+    }
+    FNavigatorModel->Refresh(results);
+}
+
+void TXALVarnixForm::SearchFinished()
+{
+    FSearchEdit->setEnabled(true);
+    if (FSearchThread) StopSearch(); // the worker has ended: collect it
+    if (FHitCount > 0)
+        ShowMessageBox(QStringLiteral("搜索已完成，共搜索到 %1 个文件").arg(FHitCount), QStringLiteral("提示"),
+                       mbOK | mbIconInformation);
+    else
+        ShowMessageBox(QStringLiteral("搜索已完成，没有搜索到符合要求的文件"), QStringLiteral("提示"),
+                       mbOK | mbIconInformation);
+    FThumbnailView->viewport()->update();
+    FNavigator->viewport()->update();
+    FBookList->viewport()->update();
+}

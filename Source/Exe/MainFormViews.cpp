@@ -1,0 +1,566 @@
+// The main window's views: the navigator, the book list and the thumbnail grid, how the
+// navigator's focus decides what they show, sorting, and dragging books onto shelves.
+#include "uMainForm.h"
+
+#include "BookListModel.h"
+#include "Categories.h"
+#include "CursorControl.h"
+#include "FileInfo.h"
+#include "FileOperations.h"
+#include "ModelGuard.h"
+#include "NavigatorModel.h"
+#include "ThumbnailPainter.h"
+#include "rkView.h"
+#include "uMsgDlg.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QDragEnterEvent>
+#include <QDragMoveEvent>
+#include <QDropEvent>
+#include <QHeaderView>
+#include <QItemSelectionModel>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMimeData>
+#include <QStackedWidget>
+#include <QStyle>
+#include <QTimer>
+#include <QToolButton>
+#include <QTreeView>
+
+#include <cstring>
+#include <typeinfo>
+
+namespace {
+
+// The thumbnail grid asks for books through this: one adapter is re-aimed at each book, as
+// the painter only uses it for the cell it paints.
+class TFileItemBook : public TThumbnailBook
+{
+public:
+    TFileItem* Item = nullptr;
+    std::function<bool()> Busy;
+    void EnsureLoaded() override
+    {
+        if (!Item->Loaded() && !(Busy && Busy())) Item->EnsureLoaded();
+    }
+    QString Name() const override { return Item->Name(); }
+    QString Author() const override { return BookInfoTextOf(biAuthor); }
+    const TThumbnailInfo& Thumbnail() const override { return Item->Thumbnail(); }
+    bool IsMissing() const override { return Item->Loaded() && (Item->State() & isMissing); }
+    QString FullPath() const override { return Item->GetFullPath(); }
+
+private:
+    QString BookInfoTextOf(TBookInfoOffset field) const;
+};
+
+} // namespace
+
+QString TFileItemBook::BookInfoTextOf(TBookInfoOffset field) const
+{
+    return BookInfoText(Item->Info(), field);
+}
+
+void TXALVarnixForm::CreateViews()
+{
+    FNavigatorModel = new TNavigatorModel(FSystemCategory.get(), this);
+    FNavigatorModel->FixedIcon = style()->standardIcon(QStyle::SP_DriveHDIcon);
+    FNavigatorModel->ShelfIcon = style()->standardIcon(QStyle::SP_DirIcon);
+    FNavigatorModel->DisabledColor = palette().color(QPalette::Disabled, QPalette::Text);
+    FNavigatorModel->OnRename = [this](TCategory* category, const QString& text) {
+        return RenameCategory(category, text);
+    };
+    FNavigator->setModel(FNavigatorModel);
+    connect(FNavigator->selectionModel(), &QItemSelectionModel::currentChanged, this,
+            [this](const QModelIndex& current) { NavigatorFocusChanged(current); });
+    connect(FNavigator, &QTreeView::expanded, this, [this](const QModelIndex& index) {
+        TCursorControl wait;
+        if (TCategory* c = FNavigatorModel->Category(index)) c->EnsureLoaded();
+    });
+    connect(FNavigator, &QWidget::customContextMenuRequested, this, [this](const QPoint& p) {
+        const QModelIndex index = FNavigator->indexAt(p);
+        if (index.isValid()) FNavigator->setCurrentIndex(index);
+        UpdateActions();
+        NavigatorMenu->popup(FNavigator->viewport()->mapToGlobal(p));
+    });
+
+    FBookListModel = new TBookListModel(this);
+    FBookListModel->OnInitRow = [this](TFileItem* item) {
+        item->OnProgress = [this](TItemBase* s, TItemBase* i, bool& a) { ItemProgress(s, i, a); };
+        item->OnLoaded = [this](TItemBase* s) { ItemLoaded(s); };
+    };
+    FBookListModel->Busy = [this] { return FReading > 0; };
+    FBookList->setModel(FBookListModel);
+    QHeaderView* header = FBookList->header();
+    header->setFixedHeight(32);
+    header->setSectionsMovable(true);
+    header->setSectionsClickable(true);
+    header->setSortIndicatorShown(false);
+    header->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(header, &QHeaderView::sectionClicked, this, &TXALVarnixForm::HeaderClicked);
+    connect(header, &QWidget::customContextMenuRequested, this, [this, header](const QPoint& p) {
+        QMenu menu(this);
+        for (int i = 0; i < BookListColumnCount; ++i) {
+            QAction* a = menu.addAction(TBookListModel::Caption(i));
+            a->setCheckable(true);
+            a->setChecked(!header->isSectionHidden(i));
+            connect(a, &QAction::toggled, this, [header, i](bool on) { header->setSectionHidden(i, !on); });
+        }
+        menu.exec(header->mapToGlobal(p));
+    });
+    connect(FBookList->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            [this] { SyncThumbnailSelection(); });
+    connect(FBookList, &QTreeView::doubleClicked, this, [this] { Run(ActOpenFile); });
+    connect(FBookList, &QWidget::customContextMenuRequested, this, [this](const QPoint& p) {
+        const QModelIndex index = FBookList->indexAt(p);
+        if (index.isValid() && !FBookList->selectionModel()->isRowSelected(index.row(), QModelIndex()))
+            SelectBookRow(index.row());
+        UpdateActions();
+        BookMenu->popup(FBookList->viewport()->mapToGlobal(p));
+    });
+
+    // Until the skin supplies them, cells tall enough for the two text lines and a visible
+    // shadow; the skin's "Thumbnail" section replaces these values.
+    TThumbnailSkin skin = TThumbnailSkin::Defaults();
+    skin.ThumbnailSize = QSize(150, 190);
+    skin.ShadowColor = QColor(96, 96, 96);
+    skin.FrameColor = QColor(153, 201, 239);
+    skin.SelectionColor = QColor(204, 228, 247);
+    skin.CornerSize = 8;
+    FThumbnailPainter = std::make_unique<TThumbnailPainter>(skin);
+    auto book = std::make_shared<TFileItemBook>();
+    book->Busy = [this] { return FReading > 0; };
+    FThumbnailPainter->OnGetItem = [this, book](TrkView*, int64_t value) -> TThumbnailBook* {
+        auto* item = reinterpret_cast<TFileItem*>(static_cast<quintptr>(value));
+        if (!item) return nullptr;
+        if (!item->ViewNode) {
+            item->OnProgress = [this](TItemBase* s, TItemBase* i, bool& a) { ItemProgress(s, i, a); };
+            item->OnLoaded = [this](TItemBase* s) { ItemLoaded(s); };
+        }
+        book->Item = item;
+        return book.get();
+    };
+    FThumbnailPainter->Attach(FThumbnailView);
+    FThumbnailView->OnSelecting = [this](TrkView*, int) { SyncListSelection(); };
+    FThumbnailView->OnDblClick = [this](TrkView*) { Run(ActOpenFile); };
+    FThumbnailView->OnKeyDown = [this](TrkView*, QKeyEvent* e) { eventFilter(FBookList, e); };
+    FThumbnailView->OnMouseDown = [this](TrkView* view, Qt::MouseButton button, Qt::KeyboardModifiers, int x, int y) {
+        if (button != Qt::RightButton) return;
+        UpdateActions();
+        BookMenu->popup(view->viewport()->mapToGlobal(QPoint(x, y)));
+    };
+
+    TItemBase::SetViewNodeFreedHook([this](TItemBase* item) { ItemDestroyed(item); });
+    ModelGuard().SetStopWalkers([this] {
+        StopSearch();
+        // Hits already posted land in the results before anything is freed.
+        QCoreApplication::sendPostedEvents(this, TCommandEvent::SearchHitType());
+    });
+}
+
+TCategory* TXALVarnixForm::CurrentCategory() const
+{
+    return FNavigatorModel ? FNavigatorModel->Category(FNavigator->currentIndex()) : nullptr;
+}
+
+TFileItem* TXALVarnixForm::CurrentBook() const
+{
+    const QModelIndex index = FBookList->currentIndex();
+    return index.isValid() ? FBookListModel->Item(index.row()) : nullptr;
+}
+
+QList<int> TXALVarnixForm::SelectedRows() const
+{
+    QList<int> rows;
+    for (const QModelIndex& i : FBookList->selectionModel()->selectedRows()) rows << i.row();
+    std::sort(rows.begin(), rows.end());
+    return rows;
+}
+
+void TXALVarnixForm::SelectCategory(TCategory* category)
+{
+    // Make sure every ancestor shows its children, so the category has a node.
+    QList<TCategory*> chain;
+    for (TCategory* c = category; c && c != FSystemCategory.get(); c = c->Parent()) chain.prepend(c);
+    for (TCategory* c : chain) {
+        const QModelIndex index = FNavigatorModel->IndexOf(c);
+        if (!index.isValid()) return;
+        if (c != category) {
+            FNavigatorModel->fetchMore(index);
+            FNavigator->expand(index);
+        }
+    }
+    const QModelIndex index = FNavigatorModel->IndexOf(category);
+    if (!index.isValid()) return;
+    FNavigator->selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect);
+    FNavigator->scrollTo(index);
+}
+
+void TXALVarnixForm::SelectBookRow(int row)
+{
+    if (row < 0 || row >= FBookListModel->rowCount()) return;
+    const QModelIndex index = FBookListModel->index(row, 0);
+    FBookList->selectionModel()->setCurrentIndex(
+        index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    FBookList->scrollTo(index);
+}
+
+void TXALVarnixForm::NavigatorFocusChanged(const QModelIndex& current)
+{
+    TCursorControl wait;
+    ClearBookViews();
+    TCategory* category = FNavigatorModel->Category(current);
+    if (!category) return;
+    if (!dynamic_cast<TSearchResultCategory*>(category) && FSystemCategory->HasSearchResults())
+        FSystemCategory->FindSearchResults()->Clear();
+    category->EnsureLoaded();
+    PostCommand(cmShowCategory, reinterpret_cast<quintptr>(category));
+}
+
+void TXALVarnixForm::ClearBookViews()
+{
+    FThumbnailView->Clear();
+    FBookListModel->Clear();
+    FShownCategory = nullptr;
+}
+
+void TXALVarnixForm::FillBookViews(TCategory* category)
+{
+    QList<TFileItem*> rows;
+    rows.reserve(category->ItemCount());
+    for (int i = 0; i < category->ItemCount(); ++i) rows << category->Item(i);
+    FBookListModel->SetRows(rows);
+    FThumbnailView->BeginUpdate();
+    FThumbnailView->Selection().Clear();
+    FThumbnailView->Items().Clear();
+    for (TFileItem* item : FBookListModel->Rows()) FThumbnailView->Items().Add(reinterpret_cast<quintptr>(item));
+    FThumbnailView->EndUpdate();
+    FShownCategory = category;
+}
+
+void TXALVarnixForm::ShowCategory(TCategory* category)
+{
+    switch (category->GetKind()) {
+    case ckBrowser:
+        FNotebook->setCurrentIndex(0);
+        // The store's pages open in browser tabs once the browser is built in.
+        break;
+    case ckList:
+        FNotebook->setCurrentIndex(1);
+        ClearBookViews();
+        if (category->ItemCount() > 0) FillBookViews(category);
+        FShownCategory = category;
+        break;
+    case ckTask:
+        FNotebook->setCurrentIndex(2);
+        break;
+    }
+}
+
+void TXALVarnixForm::ReloadCategory(TCategory* category)
+{
+    const QModelIndex index = FNavigatorModel->IndexOf(category);
+    const bool focused = category == CurrentCategory();
+    FNavigator->setUpdatesEnabled(false);
+    FThumbnailView->BeginUpdate();
+    if (focused) ClearBookViews();
+    if (index.isValid()) FNavigatorModel->RemoveChildren(index);
+    category->SetLoadMode(lmAll);
+    if (focused) FillBookViews(category);
+    if (index.isValid()) {
+        FNavigatorModel->ShowChildren(index);
+        FNavigator->expand(index);
+        FNavigatorModel->Refresh(category);
+    }
+    FThumbnailView->EndUpdate();
+    FNavigator->setUpdatesEnabled(true);
+}
+
+void TXALVarnixForm::ReloadBooks(TCategory* category)
+{
+    const bool focused = category == CurrentCategory();
+    if (focused) ClearBookViews();
+    category->SetLoadMode(lmItemsOnly);
+    if (focused) FillBookViews(category);
+    FNavigatorModel->Refresh(category);
+}
+
+void TXALVarnixForm::ItemProgress(TItemBase* sender, TItemBase*, bool&)
+{
+    if (auto* item = dynamic_cast<TFileItem*>(sender))
+        FListStateBar->setText(QStringLiteral("正在读取 %1").arg(item->Name()));
+    // Keep painting while a library reads a book, but take no user input meanwhile: no
+    // command can then free the book or the category being read.
+    ++FReading;
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    --FReading;
+}
+
+void TXALVarnixForm::ItemLoaded(TItemBase* sender)
+{
+    if (auto* item = dynamic_cast<TFileItem*>(sender)) FBookListModel->RowChanged(item);
+    if (FThumbnailView->isVisible()) FThumbnailView->viewport()->update();
+    FListStateBar->setText(QStringLiteral("就绪"));
+}
+
+void TXALVarnixForm::ItemDestroyed(TItemBase* item)
+{
+    auto* book = static_cast<TFileItem*>(item);
+    const int row = FBookListModel->RowOf(book);
+    if (row >= 0) RemoveBookRow(row);
+}
+
+void TXALVarnixForm::RemoveBookRow(int row)
+{
+    TFileItem* item = FBookListModel->Item(row);
+    const qint64 value = static_cast<qint64>(reinterpret_cast<quintptr>(item));
+    const int sel = FThumbnailView->Selection().IndexOf(value);
+    if (sel >= 0) FThumbnailView->Selection().Delete(sel);
+    const int at = FThumbnailView->Items().IndexOf(value);
+    if (at >= 0) FThumbnailView->Items().Delete(at);
+    FBookListModel->RemoveRow(row);
+    FThumbnailView->CalcView();
+}
+
+void TXALVarnixForm::SyncThumbnailSelection()
+{
+    if (FSyncingSelection) return;
+    FSyncingSelection = true;
+    FThumbnailView->Selection().Clear();
+    for (int row : SelectedRows())
+        FThumbnailView->Selection().Add(reinterpret_cast<quintptr>(FBookListModel->Item(row)));
+    FThumbnailView->viewport()->update();
+    FSyncingSelection = false;
+}
+
+void TXALVarnixForm::SyncListSelection()
+{
+    if (FSyncingSelection) return;
+    FSyncingSelection = true;
+    QItemSelection selection;
+    for (int i = 0; i < FThumbnailView->Selection().Count(); ++i) {
+        const int row = FBookListModel->RowOf(
+            reinterpret_cast<TFileItem*>(static_cast<quintptr>(FThumbnailView->Selection().Get(i))));
+        if (row >= 0) selection.select(FBookListModel->index(row, 0), FBookListModel->index(row, 0));
+    }
+    FBookList->selectionModel()->select(selection, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    const int focus = FThumbnailView->FocusIndex();
+    if (focus >= 0 && focus < FThumbnailView->Items().Count()) {
+        const int row = FBookListModel->RowOf(
+            reinterpret_cast<TFileItem*>(static_cast<quintptr>(FThumbnailView->Items().Get(focus))));
+        if (row >= 0) FBookList->selectionModel()->setCurrentIndex(FBookListModel->index(row, 0), QItemSelectionModel::NoUpdate);
+    }
+    FSyncingSelection = false;
+}
+
+void TXALVarnixForm::HeaderClicked(int section)
+{
+    // One counter for the whole list: ascending, descending, unsorted, whichever column.
+    FSortCounter = (FSortCounter + 1) % 3;
+    TCursorControl wait;
+    if (FSortCounter == 0)
+        FBookListModel->Sort(-1, Qt::AscendingOrder);
+    else
+        FBookListModel->Sort(section, FSortCounter == 1 ? Qt::AscendingOrder : Qt::DescendingOrder);
+    // The grid holds the same rows in the same order.
+    FThumbnailView->BeginUpdate();
+    FThumbnailView->Items().Clear();
+    for (TFileItem* item : FBookListModel->Rows()) FThumbnailView->Items().Add(reinterpret_cast<quintptr>(item));
+    FThumbnailView->EndUpdate();
+}
+
+void TXALVarnixForm::UpdateViewVisibility()
+{
+    FThumbnailView->setVisible(ActViewThumb->isChecked());
+    FBookList->setVisible(ActViewList->isChecked());
+}
+
+int TXALVarnixForm::DropEffect(TCategory* target) const
+{
+    TCategory* current = CurrentCategory();
+    if (!target || !current || target == current) return 0;
+    const TItemStates t = target->GetState();
+    if (!(t & isContainer) || (t & isMissing) || (current->GetState() & isMissing)) return 0;
+    // Copy between the local library and a reader, move within one of them (and between the
+    // two reader slots, which are of one class).
+    const auto topOf = [this](TCategory* c) {
+        while (c && c->Parent() && c->Parent() != FSystemCategory.get()) c = c->Parent();
+        return c;
+    };
+    TCategory* a = topOf(target);
+    TCategory* b = topOf(current);
+    if (a != b && a && b && typeid(*a) != typeid(*b)) return Qt::CopyAction;
+    return Qt::MoveAction;
+}
+
+bool TXALVarnixForm::DropBooks(TCategory* target, int effect)
+{
+    if (!effect || FReading > 0) return false;
+    const bool move = effect == Qt::MoveAction;
+    const QString question = move ? QStringLiteral("准备移动选中的项，目标书架下同名文件将被覆盖。确定要继续吗？")
+                                  : QStringLiteral("准备复制选中的项，目标书架下同名文件将被覆盖。确定要继续吗？");
+    if (ShowMessageBox(question, QStringLiteral("确认"), mbYesNo | mbIconQuestion) != mrYes) return false;
+    TCursorControl wait;
+    const QList<int> rows = SelectedRows();
+    QList<TFileItem*> items;
+    for (int row : rows) items << FBookListModel->Item(row);
+    if (items.isEmpty()) return false;
+    if (!CopyOrMoveBooks(target, items, move)) {
+        ShowMessageBox(QStringLiteral("操作失败，请稍后再试。"), QString(), mbOK | mbIconExclamation);
+        return false;
+    }
+    if (move) {
+        const QModelIndex focus = FBookList->currentIndex();
+        const int focusRow = focus.isValid() ? focus.row() : -1;
+        for (int i = rows.size() - 1; i >= 0; --i) RemoveBookRow(rows[i]);
+        if (focusRow >= 0 && FBookListModel->rowCount() > 0)
+            SelectBookRow(std::min(focusRow, FBookListModel->rowCount() - 1));
+        TCategory* current = CurrentCategory();
+        for (TFileItem* item : items) {
+            if (FSystemCategory->HasSearchResults()) FSystemCategory->FindSearchResults()->Items().Remove(item);
+            if (current) current->Items().Remove(item);
+        }
+        FThumbnailView->viewport()->update();
+    }
+    target->SetLoadMode(lmItemsOnly);
+    FNavigatorModel->Refresh(target);
+    if (TCategory* current = CurrentCategory()) FNavigatorModel->Refresh(current);
+    return true;
+}
+
+bool TXALVarnixForm::RenameCategory(TCategory* category, const QString& text)
+{
+    if (text.size() > 64) {
+        ShowMessageBox(QStringLiteral("新书架名称最多只能包含64个字符。"), QString(), mbOK | mbIconExclamation);
+        return false;
+    }
+    const int result = RenameBookshelf(category, text);
+    if (result != 0) {
+        ShowMessageBox(QString::fromLocal8Bit(strerror(-result)), QString(), mbOK | mbIconExclamation);
+        return false;
+    }
+    return true;
+}
+
+bool TXALVarnixForm::eventFilter(QObject* watched, QEvent* event)
+{
+    const bool isBookView = watched == FBookList;
+    if (event->type() == QEvent::KeyPress && (isBookView || watched == FNavigator)) {
+        auto* key = static_cast<QKeyEvent*>(event);
+        const Qt::KeyboardModifiers mods = key->modifiers() & (Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier);
+        QAction* action = nullptr;
+        if (isBookView) {
+            if ((key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) && mods == Qt::AltModifier)
+                action = ActFileInfo;
+            else if ((key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) && mods == Qt::NoModifier)
+                action = ActOpenFile;
+            else if (key->key() == Qt::Key_Insert)
+                action = ActAddFileEx;
+            else if (key->key() == Qt::Key_Delete)
+                action = ActDelFile;
+            else if (key->key() == Qt::Key_A && mods == Qt::ControlModifier)
+                action = ActSelectAllFiles;
+            else if (key->key() == Qt::Key_F5)
+                action = ActFileRefresh;
+        } else {
+            if (key->key() == Qt::Key_Insert)
+                action = ActNewFolder;
+            else if (key->key() == Qt::Key_Delete)
+                action = ActDelFolder;
+            else if (key->key() == Qt::Key_F5)
+                action = ActRefresh;
+        }
+        if (action) {
+            Run(action);
+            return true;
+        }
+    }
+    if (watched == FNavigator->viewport()) {
+        switch (event->type()) {
+        case QEvent::MouseButtonPress: {
+            auto* mouse = static_cast<QMouseEvent*>(event);
+            const QModelIndex index = FNavigator->indexAt(mouse->position().toPoint());
+            // A click on the focused store page shows its page again.
+            if (mouse->button() == Qt::LeftButton && index.isValid() && index == FNavigator->currentIndex() &&
+                dynamic_cast<TBrowserCategory*>(FNavigatorModel->Category(index)))
+                NavigatorFocusChanged(index);
+            break;
+        }
+        case QEvent::DragEnter:
+        case QEvent::DragMove: {
+            auto* drag = static_cast<QDragMoveEvent*>(event);
+            // Only books dragged from this window's book views.
+            if (!drag->mimeData()->hasFormat(QString::fromLatin1(TNavigatorModel::BooksMimeType)) ||
+                drag->source() != FBookList) {
+                drag->ignore();
+                return true;
+            }
+            if (event->type() == QEvent::DragEnter) {
+                drag->acceptProposedAction();
+                return true;
+            }
+            const QModelIndex index = FNavigator->indexAt(drag->position().toPoint());
+            const QRect rect = FNavigator->visualRect(index);
+            const bool onItem = index.isValid() && rect.adjusted(0, 2, 0, -2).contains(drag->position().toPoint());
+            const int effect = onItem ? DropEffect(FNavigatorModel->Category(index)) : 0;
+            if (effect) {
+                drag->setDropAction(static_cast<Qt::DropAction>(effect));
+                drag->accept(rect);
+            } else {
+                drag->ignore(rect);
+            }
+            return false; // the view still draws its drop mark and auto-expands
+        }
+        case QEvent::Drop: {
+            auto* drop = static_cast<QDropEvent*>(event);
+            const QModelIndex index = FNavigator->indexAt(drop->position().toPoint());
+            TCategory* target = FNavigatorModel->Category(index);
+            const int effect = drop->source() == FBookList ? DropEffect(target) : 0;
+            drop->setDropAction(Qt::IgnoreAction);
+            drop->accept();
+            if (effect) QTimer::singleShot(0, this, [this, target, effect] { DropBooks(target, effect); });
+            return true;
+        }
+        default:
+            break;
+        }
+    }
+    if (watched == FSearchEdit) {
+        if (event->type() == QEvent::FocusIn && FSearchPlaceholder) {
+            ShowSearchPlaceholder(false);
+            QTimer::singleShot(0, FSearchEdit, &QLineEdit::selectAll);
+        } else if (event->type() == QEvent::FocusIn) {
+            QTimer::singleShot(0, FSearchEdit, &QLineEdit::selectAll);
+        } else if (event->type() == QEvent::FocusOut && FSearchEdit->text().isEmpty()) {
+            ShowSearchPlaceholder(true);
+        } else if (event->type() == QEvent::KeyPress) {
+            auto* key = static_cast<QKeyEvent*>(event);
+            if (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) {
+                Run(ActSearch);
+                return true;
+            }
+            if (key->key() == Qt::Key_Down && (key->modifiers() & Qt::AltModifier)) {
+                PopupBelow(SearchMenu, FSearchOptionsButton, 8);
+                return true;
+            }
+        }
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void TXALVarnixForm::ShowSearchPlaceholder(bool show)
+{
+    FSearchPlaceholder = show;
+    QPalette p = FSearchEdit->palette();
+    if (show) {
+        FSearchEdit->setText(QStringLiteral("搜索图书"));
+        p.setColor(QPalette::Text, p.color(QPalette::Disabled, QPalette::Text));
+    } else {
+        FSearchEdit->clear();
+        p.setColor(QPalette::Text, palette().color(QPalette::WindowText));
+    }
+    FSearchEdit->setPalette(p);
+}

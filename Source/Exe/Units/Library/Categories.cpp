@@ -1,0 +1,811 @@
+#include "Categories.h"
+
+#include "FileInfo.h"
+#include "Folders.h"
+#include "FormatFileSize.h"
+#include "IniFile.h"
+#include "ModelGuard.h"
+
+#include <QDateTime>
+#include <QFile>
+#include <QLocale>
+#include <QUrl>
+
+#include <algorithm>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <mutex>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+using TModelLockGuard = std::lock_guard<TModelGuard::TLock>;
+
+QString StripTrailingSlash(const QString& path)
+{
+    return path.endsWith(u'/') ? path.left(path.size() - 1) : path;
+}
+
+// Only ASCII letters fold, as the names have always been compared.
+bool SameTextAscii(const QString& a, const QString& b)
+{
+    if (a.size() != b.size()) return false;
+    for (qsizetype i = 0; i < a.size(); ++i) {
+        char16_t x = a[i].unicode(), y = b[i].unicode();
+        if (x >= u'a' && x <= u'z') x -= 32;
+        if (y >= u'a' && y <= u'z') y -= 32;
+        if (x != y) return false;
+    }
+    return true;
+}
+
+QString UpperAscii(const QString& text)
+{
+    QString result = text;
+    for (QChar& c : result)
+        if (c.unicode() >= u'a' && c.unicode() <= u'z') c = QChar(c.unicode() - 32);
+    return result;
+}
+
+bool HasLnkExtension(const QString& name)
+{
+    return name.endsWith(QLatin1String(".lnk"), Qt::CaseInsensitive);
+}
+
+bool FolderExists(const QString& path)
+{
+    struct stat st;
+    return stat(QFile::encodeName(path).constData(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool FileExists(const QString& path)
+{
+    struct stat st;
+    return stat(QFile::encodeName(path).constData(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+// Walks a folder the way a find-first/find-next loop does: entries in the file system's
+// order, names starting with "." (the hidden ones, and "." and "..") left out. `visit` returns
+// false to stop.
+template <typename TVisit> void EnumerateFolder(const QString& folder, TVisit visit)
+{
+    const QByteArray path = QFile::encodeName(folder);
+    DIR* dir = opendir(path.constData());
+    if (!dir) return;
+    const int dirFd = dirfd(dir);
+    while (dirent* entry = readdir(dir)) {
+        if (entry->d_name[0] == '.') continue;
+        bool isDir = entry->d_type == DT_DIR;
+        if (entry->d_type == DT_UNKNOWN || entry->d_type == DT_LNK) {
+            struct stat st;
+            if (fstatat(dirFd, entry->d_name, &st, 0) != 0) continue; // dangling link
+            isDir = S_ISDIR(st.st_mode);
+            if (!isDir && !S_ISREG(st.st_mode)) continue;
+        } else if (!isDir && entry->d_type != DT_REG) {
+            continue; // devices, sockets and pipes are no books
+        }
+        if (!visit(TSearchRec{QFile::decodeName(entry->d_name), isDir})) break;
+    }
+    closedir(dir);
+}
+
+// The user's short date, a blank and the long time without a zone name.
+QString FormatFileTime(const QDateTime& time)
+{
+    const QLocale locale;
+    QString timeFormat = locale.timeFormat(QLocale::LongFormat);
+    timeFormat.remove(QLatin1Char('t')).replace(QLatin1String("  "), QLatin1String(" "));
+    return locale.toString(time.date(), QLocale::ShortFormat) + u' ' +
+           locale.toString(time.time(), timeFormat.trimmed());
+}
+
+QString LocalLibraryOverride;
+QString HomeFileOverride;
+const TBookInfo ZeroBookInfo{};
+std::function<void(TItemBase*)> ViewNodeFreedHook;
+
+} // namespace
+
+// ---------------------------------------------------------------------------------------------
+// TItemBase
+
+TItemBase::TItemBase(const QString& name, const QString& path)
+{
+    TItemBase::SetPath(path);
+    FState = isModifiable | isContainer;
+    FName = name;
+}
+
+TItemBase::~TItemBase() = default;
+
+void TItemBase::SetViewNodeFreedHook(std::function<void(TItemBase*)> hook)
+{
+    ViewNodeFreedHook = std::move(hook);
+}
+
+void TItemBase::SetName(const QString& name)
+{
+    FName = name;
+}
+
+void TItemBase::SetPath(const QString& path)
+{
+    FPath = path;
+}
+
+bool TItemBase::Load()
+{
+    return true;
+}
+
+TItemStates TItemBase::GetState()
+{
+    return FState;
+}
+
+QString TItemBase::GetFullPath() const
+{
+    return FParent ? FParent->GetFullPath() + FPath : FPath;
+}
+
+void TItemBase::Reload()
+{
+    ModelGuard().BeforeChange();
+    FLoaded = false;
+    EnsureLoaded();
+}
+
+void TItemBase::EnsureLoaded()
+{
+    if (FLoaded.load()) return;
+    {
+        TModelLockGuard lock(ModelGuard().Lock());
+        if (FLoaded.load()) return; // the other thread loaded it while this one waited
+        Load();
+        FLoaded = true;
+    }
+    DoLoaded();
+}
+
+bool TItemBase::DoProgress(TItemBase* item)
+{
+    bool abort = false;
+    if (OnProgress && ModelGuard().OnMainThread()) OnProgress(this, item, abort);
+    return abort;
+}
+
+void TItemBase::DoLoaded()
+{
+    if (OnLoaded && ModelGuard().OnMainThread()) OnLoaded(this);
+}
+
+TItemStates TItemBase::FollowExistence(bool exists)
+{
+    if (exists)
+        FState &= ~isMissing;
+    else
+        FState |= isMissing;
+    return FState;
+}
+
+// ---------------------------------------------------------------------------------------------
+// TFileItem
+
+TFileItem::TFileItem(const QString& fullFileName) : TItemBase(QString(), QString())
+{
+    FThumbnailLoaded = false;
+    TFileItem::SetPath(fullFileName);
+}
+
+TFileItem::~TFileItem()
+{
+    if (ViewNode && ViewNodeFreedHook) ViewNodeFreedHook(this);
+    // The search results list books they do not own; a book that goes away takes itself out,
+    // so the results never hold a freed book.
+    if (FSearchOwner) {
+        TSearchResultCategory* owner = FSearchOwner;
+        owner->Items().Extract(this);
+        owner->ItemRemoved(this);
+    }
+    ReleaseThumbnail();
+}
+
+void TFileItem::SetPath(const QString& path)
+{
+    FFileName = path.mid(path.lastIndexOf(u'/') + 1);
+    FPath = FFileName;
+    FName = FFileName;
+}
+
+const TBookInfo& TFileItem::Info() const
+{
+    return FInfo ? *FInfo : ZeroBookInfo;
+}
+
+bool TFileItem::Load()
+{
+    if (FInfo) *FInfo = TBookInfo{};
+    const QString fullPath = GetFullPath();
+    struct stat st;
+    if (FFileName.startsWith(u'.') || stat(QFile::encodeName(fullPath).constData(), &st) != 0 ||
+        !S_ISREG(st.st_mode))
+        return false;
+
+    FSize = st.st_size;
+    FSizeText = FormatFileSize(FSize);
+
+    if (!FInfo) FInfo = std::make_unique<TBookInfo>();
+    FileInfoManager().GetFileInfo(fullPath, *FInfo, [this] { return DoProgress(nullptr); });
+
+    if (BookInfoText(*FInfo, biCreationDate).isEmpty()) {
+        struct statx sx;
+        QDateTime created;
+        if (statx(AT_FDCWD, QFile::encodeName(fullPath).constData(), 0, STATX_BTIME, &sx) == 0 &&
+            (sx.stx_mask & STATX_BTIME))
+            created = QDateTime::fromSecsSinceEpoch(sx.stx_btime.tv_sec);
+        else
+            created = QDateTime::fromSecsSinceEpoch(st.st_mtim.tv_sec); // no birth time kept here
+        SetBookInfoText(*FInfo, biCreationDate, FormatFileTime(created));
+    }
+    if (BookInfoText(*FInfo, biModificationDate).isEmpty())
+        SetBookInfoText(*FInfo, biModificationDate,
+                        FormatFileTime(QDateTime::fromSecsSinceEpoch(st.st_mtim.tv_sec)));
+
+    LoadThumbnail();
+    return true;
+}
+
+void TFileItem::LoadThumbnail()
+{
+    if (FThumbnailLoaded) return;
+    ::ReleaseThumbnail(FThumbnail);
+    FThumbnail.Width = 90;
+    FThumbnail.Height = 112;
+    FThumbnailLoaded = FileInfoManager().GetThumbnail(GetFullPath(), FThumbnail,
+                                                      [this] { return DoProgress(nullptr); });
+    if (!FThumbnailLoaded && FThumbnail.Pixels) ::ReleaseThumbnail(FThumbnail);
+}
+
+void TFileItem::ReleaseThumbnail()
+{
+    ::ReleaseThumbnail(FThumbnail);
+}
+
+TItemStates TFileItem::GetState()
+{
+    return FollowExistence(FileExists(GetFullPath()));
+}
+
+void TFileItem::Reload()
+{
+    ModelGuard().BeforeChange();
+    FThumbnailLoaded = false;
+    ReleaseThumbnail();
+    TItemBase::Reload();
+}
+
+// ---------------------------------------------------------------------------------------------
+// TItemList
+
+TItemList::~TItemList()
+{
+    Clear();
+}
+
+int TItemList::IndexOf(const TItemBase* object) const
+{
+    const auto it = std::find(FList.begin(), FList.end(), object);
+    return it == FList.end() ? -1 : static_cast<int>(it - FList.begin());
+}
+
+int TItemList::Add(TItemBase* object)
+{
+    // The worker may be reading this list (appending can move its storage) and will read the
+    // new object's parent.
+    TModelLockGuard lock(ModelGuard().Lock());
+    FList.push_back(object);
+    if (FOwner) FOwner->ItemAdded(object);
+    return Count() - 1;
+}
+
+void TItemList::Delete(int index)
+{
+    ModelGuard().BeforeChange();
+    TItemBase* object = FList[static_cast<size_t>(index)];
+    {
+        TModelLockGuard lock(ModelGuard().Lock());
+        FList.erase(FList.begin() + index);
+    }
+    if (FOwner) FOwner->ItemRemoved(object);
+}
+
+int TItemList::Remove(TItemBase* object)
+{
+    const int index = IndexOf(object);
+    if (index >= 0) Delete(index);
+    return index;
+}
+
+TItemBase* TItemList::Extract(TItemBase* object)
+{
+    const int index = IndexOf(object);
+    if (index < 0) return nullptr;
+    TModelLockGuard lock(ModelGuard().Lock());
+    FList.erase(FList.begin() + index);
+    return object;
+}
+
+void TItemList::Clear()
+{
+    if (FList.empty()) return;
+    ModelGuard().BeforeChange();
+    while (!FList.empty())
+        Delete(Count() - 1);
+}
+
+// ---------------------------------------------------------------------------------------------
+// TCategory
+
+TCategory::TCategory(const QString& name, const QString& path, TCategoryKind kind,
+                     TItemStates state)
+    : TItemBase(name, path), FKind(kind)
+{
+    SetState(state);
+}
+
+TCategory::~TCategory()
+{
+    // Books first, then the child categories, each list from its last entry.
+    FItems.reset();
+    FCategories.reset();
+}
+
+bool TCategory::Load()
+{
+    Clear();
+    return true;
+}
+
+void TCategory::ItemAdded(TItemBase* object)
+{
+    object->FParent = this;
+}
+
+void TCategory::ItemRemoved(TItemBase* object)
+{
+    delete object;
+}
+
+bool TCategory::HasChildren()
+{
+    return Loaded() && CategoryCount() > 0;
+}
+
+void TCategory::SetLoadMode(TLoadMode mode)
+{
+    FLoadMode = mode;
+    Reload();
+}
+
+void TCategory::Clear()
+{
+    if (FLoadMode != lmCategoriesOnly && FItems) {
+        ModelGuard().BeforeChange();
+        std::unique_ptr<TItemList> items = std::move(FItems);
+        items.reset();
+    }
+    if (FLoadMode != lmItemsOnly && FCategories) {
+        for (int i = FCategories->Count() - 1; i >= 0; --i)
+            if (Category(i)->GetKind() != ckTask) FCategories->Delete(i);
+    }
+}
+
+TItemList& TCategory::Items()
+{
+    if (!FItems) {
+        TModelLockGuard lock(ModelGuard().Lock());
+        if (!FItems) FItems = std::make_unique<TItemList>(this);
+    }
+    return *FItems;
+}
+
+TItemList& TCategory::Categories()
+{
+    if (!FCategories) {
+        TModelLockGuard lock(ModelGuard().Lock());
+        if (!FCategories) FCategories = std::make_unique<TItemList>(this);
+    }
+    return *FCategories;
+}
+
+int TCategory::IndexOfCategory(const QString& name) const
+{
+    for (int i = 0; i < CategoryCount(); ++i)
+        if (SameTextAscii(Category(i)->Name(), name)) return i;
+    return -1;
+}
+
+int TCategory::IndexOfItem(const QString& fullPath) const
+{
+    for (int i = 0; i < ItemCount(); ++i)
+        if ((*FItems)[i]->GetFullPath() == fullPath) return i;
+    return -1;
+}
+
+QString TCategory::UniqueCategoryName(const QString& baseName) const
+{
+    if (IndexOfCategory(baseName) < 0) return baseName;
+    for (qint64 i = 1; i < (qint64(1) << 31); ++i) {
+        const QString candidate = QStringLiteral("%1 (%2)").arg(baseName).arg(i);
+        if (IndexOfCategory(candidate) < 0) return candidate;
+    }
+    return baseName;
+}
+
+// ---------------------------------------------------------------------------------------------
+// TBrowserCategory
+
+TBrowserCategory::TBrowserCategory(const QString& name, const QString& url)
+    : TCategory(name, url, ckBrowser, 0)
+{
+}
+
+QString TBrowserCategory::HomeFileName()
+{
+    return HomeFileOverride.isEmpty() ? Folders::ProgramFolder() + QStringLiteral("home.dll")
+                                      : HomeFileOverride;
+}
+
+void TBrowserCategory::SetHomeFileName(const QString& fileName)
+{
+    HomeFileOverride = fileName;
+}
+
+QString TBrowserCategory::GetFullPath() const
+{
+    return FPath;
+}
+
+bool TBrowserCategory::HasChildren()
+{
+    EnsureLoaded();
+    return TCategory::HasChildren();
+}
+
+bool TBrowserCategory::Load()
+{
+    if (!FIsHome || FLoadMode == lmCategoriesOnly) return true;
+    const bool result = TCategory::Load();
+
+    const TIniFile home(HomeFileName());
+    const QString section = QStringLiteral("Home");
+    // A value without a scheme names a page that ships in the program folder (the manual).
+    const auto resolve = [](const QString& value) {
+        const QUrl url(value);
+        if (url.isValid() && !url.scheme().isEmpty() && url.scheme().size() > 1) return value;
+        return QUrl::fromLocalFile(Folders::ProgramFolder() + value).toString();
+    };
+    const QString url0 = home.ReadString(section, QStringLiteral("0"), QString());
+    if (!url0.isEmpty()) FPath = resolve(url0);
+
+    QStringList keys = home.ReadSection(section);
+    std::sort(keys.begin(), keys.end(), [](const QString& a, const QString& b) {
+        return a.compare(b, Qt::CaseInsensitive) < 0;
+    });
+    for (const QString& key : keys) {
+        if (key.isEmpty() || key == QLatin1String("0")) continue;
+        const QString value = home.ReadString(section, key, QString());
+        if (value.isEmpty()) continue;
+        const qsizetype dot = key.indexOf(u'.');
+        auto* page = new TBrowserCategory(dot >= 0 ? key.mid(dot + 1) : key, resolve(value));
+        page->SetIsHome(false);
+        Categories().Add(page);
+    }
+    return result;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Folder categories
+
+TFileSystemCategory::TFileSystemCategory(const QString& name, const QString& path,
+                                         TItemStates state)
+    : TCategory(name, path, ckList, state)
+{
+    TFileSystemCategory::SetPath(path);
+    FName = name;
+}
+
+void TFileSystemCategory::SetPath(const QString& path)
+{
+    const QString folder = StripTrailingSlash(path);
+    FName = folder.mid(folder.lastIndexOf(u'/') + 1);
+    FPath = FName.isEmpty() ? QString() : FName + u'/';
+}
+
+QString TFileSystemCategory::FolderPath() const
+{
+    if (StripTrailingSlash(FPath).isEmpty()) return QString();
+    return StripTrailingSlash(GetFullPath());
+}
+
+TItemStates TFileSystemCategory::GetState()
+{
+    const QString folder = FolderPath();
+    return FollowExistence(!folder.isEmpty() && FolderExists(folder));
+}
+
+bool TFileSystemCategory::HasChildren()
+{
+    const bool inherited = TCategory::HasChildren();
+    if (inherited || Loaded()) return inherited;
+    const QString folder = FolderPath();
+    if (folder.isEmpty()) return false;
+    bool found = false;
+    EnumerateFolder(folder, [&](const TSearchRec& entry) {
+        found = entry.IsDirectory && !HasLnkExtension(entry.Name);
+        return !found;
+    });
+    return found;
+}
+
+bool TFileSystemCategory::Load()
+{
+    const bool result = TCategory::Load();
+    const QString folder = FolderPath();
+    if (folder.isEmpty()) return result;
+    const QString parentPath = folder + u'/';
+    EnumerateFolder(folder, [&](const TSearchRec& entry) {
+        if (HasLnkExtension(entry.Name)) return true;
+        if (entry.IsDirectory) {
+            if (FLoadMode == lmItemsOnly) return true;
+            if (TCategory* child = CreateChildCategory(parentPath, entry)) {
+                Categories().Add(child);
+                return !DoProgress(child);
+            }
+        } else {
+            if (FLoadMode == lmCategoriesOnly) return true;
+            if (TItemBase* item = CreateItem(parentPath, entry)) {
+                Items().Add(item);
+                return !DoProgress(item);
+            }
+        }
+        return true;
+    });
+    return result;
+}
+
+TCategory* TFileSystemCategory::CreateChildCategory(const QString& parentPath,
+                                                    const TSearchRec& entry)
+{
+    return new TFileSystemCategory(entry.Name, parentPath + entry.Name, isModifiable | isContainer);
+}
+
+TItemBase* TFileSystemCategory::CreateItem(const QString& parentPath, const TSearchRec& entry)
+{
+    return new TFileItem(parentPath + entry.Name);
+}
+
+TRootFileSystemCategory::TRootFileSystemCategory(const QString& name, const QString& path)
+    : TFileSystemCategory(name, path, isContainer)
+{
+    TRootFileSystemCategory::SetPath(path);
+    FName = name;
+}
+
+void TRootFileSystemCategory::SetPath(const QString& path)
+{
+    FPath = path.endsWith(u'/') ? path : path + u'/';
+}
+
+TReaderCategory::TReaderCategory(const QString& name, const QString& path)
+    : TRootFileSystemCategory(name, path)
+{
+}
+
+TCategory* TReaderCategory::CreateChildCategory(const QString& parentPath, const TSearchRec& entry)
+{
+    // The reader's own system folders at its root stay out of sight.
+    if (SameTextAscii(entry.Name, QStringLiteral("xal")) ||
+        SameTextAscii(entry.Name, QStringLiteral("_sys_")))
+        return nullptr;
+    return TRootFileSystemCategory::CreateChildCategory(parentPath, entry);
+}
+
+void TReaderCategory::SetIdentity(const void* identity)
+{
+    if (identity)
+        std::memcpy(FIdentity, identity, IdentitySize);
+    else
+        std::memset(FIdentity, 0, IdentitySize);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Search results and the root
+
+TSearchResultCategory::TSearchResultCategory(const QString& name, const QString& path)
+    : TCategory(name, path, ckList, 0)
+{
+}
+
+TSearchResultCategory::~TSearchResultCategory()
+{
+    // Emptied while this class's hooks still apply: the listed books belong to others.
+    if (ItemCount() > 0) Items().Clear();
+}
+
+bool TSearchResultCategory::Load()
+{
+    return true;
+}
+
+void TSearchResultCategory::ItemAdded(TItemBase* object)
+{
+    if (auto* item = dynamic_cast<TFileItem*>(object)) item->FSearchOwner = this;
+}
+
+void TSearchResultCategory::ItemRemoved(TItemBase* object)
+{
+    if (auto* item = dynamic_cast<TFileItem*>(object)) item->FSearchOwner = nullptr;
+}
+
+QString TSystemCategory::LocalLibraryPath()
+{
+    return LocalLibraryOverride.isEmpty() ? Folders::DataFolder() + QStringLiteral("Storages/")
+                                          : LocalLibraryOverride;
+}
+
+void TSystemCategory::SetLocalLibraryPath(const QString& path)
+{
+    LocalLibraryOverride = path;
+}
+
+QString TSystemCategory::StoreHomeUrl()
+{
+    return QStringLiteral("https://store.vadaziv.example/");
+}
+
+TSystemCategory::TSystemCategory() : TCategory(QString(), QString(), ckList, 0)
+{
+    Categories().Add(new TBrowserCategory(QStringLiteral("网上书城"), StoreHomeUrl()));
+    Categories().Add(new TRootFileSystemCategory(QStringLiteral("本地书库"), LocalLibraryPath()));
+    Categories().Add(new TReaderCategory(QStringLiteral("阅读器书库"), QString()));
+    Categories().Add(new TReaderCategory(QStringLiteral("阅读器书库"), QString()));
+    RescanReaders();
+}
+
+TSystemCategory::~TSystemCategory() = default;
+
+void TSystemCategory::Clear() {}
+
+void TSystemCategory::RescanReaders() {}
+
+bool TSystemCategory::HasSearchResults() const
+{
+    return CategoryCount() > 0 && dynamic_cast<TSearchResultCategory*>(Child(CategoryCount() - 1));
+}
+
+TSearchResultCategory* TSystemCategory::FindSearchResults()
+{
+    if (!HasSearchResults())
+        Categories().Add(new TSearchResultCategory(QStringLiteral("搜索结果"), QString()));
+    return static_cast<TSearchResultCategory*>(Child(CategoryCount() - 1));
+}
+
+// ---------------------------------------------------------------------------------------------
+// Search matching
+
+TKeywordList SplitKeywords(const QString& text)
+{
+    TKeywordList keywords;
+    const auto separator = [](QChar c) { return c == u',' || c == u' ' || c.unicode() < 32; };
+    qsizetype i = 0;
+    const qsizetype n = text.size();
+    // Leading separators (blanks and control characters) are skipped, as in a comma list.
+    while (i < n && separator(text[i]) && text[i] != u',')
+        ++i;
+    while (i < n) {
+        QString word;
+        if (text[i] == u'"') {
+            ++i;
+            while (i < n) {
+                if (text[i] == u'"') {
+                    if (i + 1 < n && text[i + 1] == u'"') {
+                        word += u'"';
+                        i += 2;
+                        continue;
+                    }
+                    ++i;
+                    break;
+                }
+                word += text[i++];
+            }
+            // Text right after the closing quote belongs to the same keyword.
+            while (i < n && !separator(text[i]))
+                word += text[i++];
+        } else {
+            while (i < n && !separator(text[i]))
+                word += text[i++];
+        }
+        keywords.push_back(TKeyword{UpperAscii(word), false});
+        if (i >= n) break;
+        // Skip blanks up to and including one comma, then blanks again.
+        while (i < n && separator(text[i]) && text[i] != u',')
+            ++i;
+        if (i < n && text[i] == u',') {
+            ++i;
+            while (i < n && separator(text[i]) && text[i] != u',')
+                ++i;
+            if (i >= n) keywords.push_back(TKeyword{}); // a trailing comma ends with an empty one
+        }
+    }
+    return keywords;
+}
+
+bool MatchesKeywords(TFileItem* item, TKeywordList& keywords, QStringList& scratch,
+                     unsigned char flags)
+{
+    scratch.clear();
+    const TBookInfo& info = item->Info();
+    if (flags & sfFileName) scratch.append(item->Name());
+    const struct
+    {
+        unsigned char Flag;
+        TBookInfoOffset Field;
+    } fields[] = {{sfTitle, biTitle},    {sfSubject, biSubject},     {sfCategory, biCategory},
+                  {sfAuthor, biAuthor},  {sfPublisher, biPublisher}, {sfKeywords, biKeywords},
+                  {sfComment, biComment}};
+    for (const auto& f : fields)
+        if (flags & f.Flag) scratch.append(BookInfoText(info, f.Field));
+    return MatchesKeywordTexts(scratch, keywords);
+}
+
+bool MatchesKeywordTexts(const QStringList& texts, TKeywordList& keywords)
+{
+    if (texts.isEmpty() || keywords.empty()) return false;
+    for (TKeyword& k : keywords)
+        k.Found = false;
+    size_t found = 0;
+    for (const QString& text : texts) {
+        const QString upper = UpperAscii(text);
+        for (TKeyword& k : keywords) {
+            if (k.Found || k.Text.isEmpty() || !upper.contains(k.Text)) continue;
+            k.Found = true;
+            if (++found == keywords.size()) return true;
+        }
+    }
+    return false;
+}
+
+void WalkCategory(TCategory* category, const std::atomic<bool>& stop,
+                  const std::function<void(TFileItem*)>& visit)
+{
+    TModelGuard& guard = ModelGuard();
+    {
+        if (!guard.LockForStep(stop)) return;
+        std::unique_lock<TModelGuard::TLock> lock(guard.Lock(), std::adopt_lock);
+        category->EnsureLoaded();
+    }
+    // Nothing the walk points at is freed while it runs (the main thread stops the walk first),
+    // but lists may grow, so every index is checked again under the lock.
+    for (int i = 0;; ++i) {
+        if (!guard.LockForStep(stop)) return;
+        std::unique_lock<TModelGuard::TLock> lock(guard.Lock(), std::adopt_lock);
+        if (i >= category->ItemCount()) break;
+        if (auto* item = dynamic_cast<TFileItem*>(category->Items()[i])) {
+            item->EnsureLoaded();
+            visit(item);
+        }
+    }
+    for (int i = 0;; ++i) {
+        TCategory* child = nullptr;
+        {
+            if (!guard.LockForStep(stop)) return;
+            std::unique_lock<TModelGuard::TLock> lock(guard.Lock(), std::adopt_lock);
+            if (i >= category->CategoryCount()) break;
+            child = category->Category(i);
+        }
+        WalkCategory(child, stop, visit);
+    }
+}

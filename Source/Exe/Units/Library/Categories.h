@@ -1,0 +1,376 @@
+#pragma once
+
+#include "BookInfo.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <vector>
+
+class TCategory;
+class TItemList;
+class TSearchResultCategory;
+
+// State flags of an item (one byte).
+enum TItemState : unsigned char
+{
+    isModifiable = 1, // the user may rename and delete it
+    isContainer = 2,  // shelves and books may be put into it
+    isMissing = 4,    // its file or folder does not exist at the moment
+};
+using TItemStates = unsigned char;
+
+// Which page of the main window shows a category.
+enum TCategoryKind : unsigned char
+{
+    ckBrowser = 0,
+    ckList = 1,
+    ckTask = 2,
+};
+
+// Which lists Load fills and Clear empties.
+enum TLoadMode : unsigned char
+{
+    lmAll = 0,
+    lmItemsOnly = 1,
+    lmCategoriesOnly = 2,
+};
+
+// A directory entry as enumeration hands it to the factories.
+struct TSearchRec
+{
+    QString Name;
+    bool IsDirectory = false;
+};
+
+// Anything shown in the navigator or the book list. Objects load their content lazily, the
+// first time a view or the search asks for it, and tell the views through two events.
+//
+// C++ constructors call virtual functions statically, so every class whose path rule differs
+// re-applies SetPath at the end of its own constructor, followed by the explicit name: the
+// result is the one the most-derived rule gives, with the explicit name winning.
+class TItemBase
+{
+public:
+    using TProgressEvent = std::function<void(TItemBase* sender, TItemBase* item, bool& abort)>;
+    using TNotifyEvent = std::function<void(TItemBase* sender)>;
+
+    TItemBase(const QString& name, const QString& path);
+    virtual ~TItemBase();
+    TItemBase(const TItemBase&) = delete;
+    TItemBase& operator=(const TItemBase&) = delete;
+
+    const QString& Name() const { return FName; }
+    const QString& Path() const { return FPath; }
+    TItemStates State() const { return FState; }
+    bool Loaded() const { return FLoaded.load(); }
+    TCategory* Parent() const { return FParent; }
+
+    virtual void SetName(const QString& name);
+    virtual void SetPath(const QString& path);
+    virtual bool Load();
+    virtual TItemStates GetState();
+    virtual QString GetFullPath() const;
+    virtual void Reload();
+    virtual void EnsureLoaded();
+
+    // Fires OnProgress; returns the handler's abort answer. View events fire only on the
+    // thread that owns the views: a load run by the search worker is silent.
+    bool DoProgress(TItemBase* item);
+    void DoLoaded();
+
+    // Opaque handle of the view that shows this object; the model never interprets it.
+    void* ViewNode = nullptr;
+    // Told when a book that a view shows (ViewNode set) is freed, so the view drops its row
+    // whoever frees the book.
+    static void SetViewNodeFreedHook(std::function<void(TItemBase*)> hook);
+    TProgressEvent OnProgress;
+    TNotifyEvent OnLoaded;
+
+protected:
+    void SetState(TItemStates state) { FState = state; }
+    // Sets or clears isMissing to follow `exists`.
+    TItemStates FollowExistence(bool exists);
+
+    QString FName;
+    QString FPath;
+
+private:
+    friend class TCategory;
+    TItemStates FState = 0;
+    std::atomic<bool> FLoaded{false};
+    TCategory* FParent = nullptr;
+};
+
+// One book file. Its information record is kept only once it has been read, so a shelf of
+// thousands of unread books costs little memory.
+class TFileItem : public TItemBase
+{
+public:
+    explicit TFileItem(const QString& fullFileName);
+    ~TFileItem() override;
+
+    void SetPath(const QString& path) override;
+    bool Load() override;
+    TItemStates GetState() override;
+    void Reload() override;
+
+    // File size in bytes (64-bit: books over 2 GB keep their real size).
+    qint64 Size() const { return FSize; }
+    const QString& SizeText() const { return FSizeText; }
+    // All zero until the book has been read.
+    const TBookInfo& Info() const;
+    const QString& FileName() const { return FFileName; }
+    bool ThumbnailLoaded() const { return FThumbnailLoaded; }
+    const TThumbnailInfo& Thumbnail() const { return FThumbnail; }
+    TSearchResultCategory* SearchOwner() const { return FSearchOwner; }
+
+private:
+    friend class TSearchResultCategory;
+    void LoadThumbnail();
+    void ReleaseThumbnail();
+
+    qint64 FSize = 0;
+    QString FSizeText;
+    std::unique_ptr<TBookInfo> FInfo;
+    QString FFileName;
+    bool FThumbnailLoaded = false;
+    TThumbnailInfo FThumbnail{};
+    TSearchResultCategory* FSearchOwner = nullptr;
+};
+
+// The owning list of a category: adding makes the owner the object's parent (through the
+// owner's ItemAdded), deleting reports ItemRemoved, which frees the object for plain
+// categories. Extract takes an object out without reporting.
+class TItemList
+{
+public:
+    explicit TItemList(TCategory* owner) : FOwner(owner) {}
+    ~TItemList();
+    TItemList(const TItemList&) = delete;
+    TItemList& operator=(const TItemList&) = delete;
+
+    TCategory* Owner() const { return FOwner; }
+    int Count() const { return static_cast<int>(FList.size()); }
+    TItemBase* operator[](int index) const { return FList[static_cast<size_t>(index)]; }
+    int IndexOf(const TItemBase* object) const;
+
+    int Add(TItemBase* object);
+    void Delete(int index);
+    // Deletes the object when listed; returns its former index or -1.
+    int Remove(TItemBase* object);
+    // Takes the object out without telling the owner; returns it, or nullptr when not listed.
+    TItemBase* Extract(TItemBase* object);
+    // Deletes every object, last first.
+    void Clear();
+
+private:
+    TCategory* FOwner;
+    std::vector<TItemBase*> FList;
+};
+
+// A node of the navigator: child categories and items, loaded lazily.
+class TCategory : public TItemBase
+{
+public:
+    TCategory(const QString& name, const QString& path, TCategoryKind kind, TItemStates state);
+    ~TCategory() override;
+
+    bool Load() override;
+
+    virtual TCategoryKind GetKind() const { return FKind; }
+    virtual void ItemAdded(TItemBase* object);
+    virtual void ItemRemoved(TItemBase* object);
+    virtual bool HasChildren();
+    virtual void SetLoadMode(TLoadMode mode);
+    virtual void Clear();
+
+    TCategoryKind Kind() const { return FKind; }
+    TLoadMode LoadMode() const { return FLoadMode; }
+    // Created empty on first access.
+    TItemList& Items();
+    TItemList& Categories();
+    // Do not create the lists.
+    int ItemCount() const { return FItems ? FItems->Count() : 0; }
+    int CategoryCount() const { return FCategories ? FCategories->Count() : 0; }
+    TFileItem* Item(int index) const { return static_cast<TFileItem*>((*FItems)[index]); }
+    TCategory* Category(int index) const { return static_cast<TCategory*>((*FCategories)[index]); }
+
+    // Child category named `name` (ASCII letter case ignored), or -1.
+    int IndexOfCategory(const QString& name) const;
+    // Item whose full path is `fullPath`, or -1. Paths compare as the file system does
+    // (case matters on Linux).
+    int IndexOfItem(const QString& fullPath) const;
+    // `baseName`, or "baseName (n)" with the smallest n no child category uses.
+    QString UniqueCategoryName(const QString& baseName) const;
+
+protected:
+    TCategoryKind FKind;
+    TLoadMode FLoadMode = lmAll;
+
+private:
+    std::unique_ptr<TItemList> FItems;
+    std::unique_ptr<TItemList> FCategories;
+};
+
+// A store page, identified by its URL; the home page reads its sub-pages from "home.dll".
+class TBrowserCategory : public TCategory
+{
+public:
+    TBrowserCategory(const QString& name, const QString& url);
+
+    bool Load() override;
+    QString GetFullPath() const override;
+    bool HasChildren() override;
+
+    bool IsHome() const { return FIsHome; }
+    void SetIsHome(bool value) { FIsHome = value; }
+
+    // The home file; tests point it elsewhere.
+    static QString HomeFileName();
+    static void SetHomeFileName(const QString& fileName);
+
+private:
+    bool FIsHome = true;
+};
+
+// A bookshelf: a folder on the computer or on a reader. Its Path is the folder name with "/".
+class TFileSystemCategory : public TCategory
+{
+public:
+    TFileSystemCategory(const QString& name, const QString& path, TItemStates state);
+
+    void SetPath(const QString& path) override;
+    TItemStates GetState() override;
+    bool HasChildren() override;
+    bool Load() override;
+
+    virtual TCategory* CreateChildCategory(const QString& parentPath, const TSearchRec& entry);
+    virtual TItemBase* CreateItem(const QString& parentPath, const TSearchRec& entry);
+
+protected:
+    // The folder path without its trailing "/": empty for a reader slot without a drive.
+    QString FolderPath() const;
+};
+
+// A top-level folder: its Path is absolute and ends with "/".
+class TRootFileSystemCategory : public TFileSystemCategory
+{
+public:
+    TRootFileSystemCategory(const QString& name, const QString& path);
+    void SetPath(const QString& path) override;
+};
+
+// The root folder of an attached reader, or an empty slot.
+class TReaderCategory : public TRootFileSystemCategory
+{
+public:
+    static constexpr int IdentitySize = 88;
+    using TChangeEvent = std::function<void(TReaderCategory* sender)>;
+
+    TReaderCategory(const QString& name, const QString& path);
+
+    TCategory* CreateChildCategory(const QString& parentPath, const TSearchRec& entry) override;
+
+    // "A" to "Z", or 0 when no reader is in the slot.
+    char DriveLetter() const { return FDriveLetter; }
+    void SetDriveLetter(char letter) { FDriveLetter = letter; }
+    // The reader's identity record, all zero when the slot is empty.
+    const unsigned char* Identity() const { return FIdentity; }
+    void SetIdentity(const void* identity);
+
+    TChangeEvent OnChange;
+
+private:
+    char FDriveLetter = 0;
+    unsigned char FIdentity[IdentitySize] = {};
+};
+
+// The search hits: lists books other categories own and never frees them.
+class TSearchResultCategory : public TCategory
+{
+public:
+    TSearchResultCategory(const QString& name, const QString& path);
+    ~TSearchResultCategory() override;
+    bool Load() override;
+    void ItemAdded(TItemBase* object) override;
+    void ItemRemoved(TItemBase* object) override;
+};
+
+// The invisible root: the store, the local library and the two reader slots, then the
+// search results once a search has run.
+class TSystemCategory : public TCategory
+{
+public:
+    TSystemCategory();
+    ~TSystemCategory() override;
+
+    void Clear() override;
+
+    TCategory* Child(int index) const { return Category(index); }
+    bool HasSearchResults() const;
+    TSearchResultCategory* FindSearchResults();
+
+    TBrowserCategory* Store() const { return static_cast<TBrowserCategory*>(Child(0)); }
+    TRootFileSystemCategory* LocalLibrary() const
+    {
+        return static_cast<TRootFileSystemCategory*>(Child(1));
+    }
+    TReaderCategory* ReaderSlot(int slot) const
+    {
+        return static_cast<TReaderCategory*>(Child(2 + slot));
+    }
+
+    // Looks for readers on every drive letter; done by the reader monitor once it exists.
+    virtual void RescanReaders();
+
+    // Where the local library lives; tests point it elsewhere before creating the root.
+    static QString LocalLibraryPath();
+    static void SetLocalLibraryPath(const QString& path);
+    // The store's built-in home page.
+    static QString StoreHomeUrl();
+};
+
+// One keyword of a search, with its found-flag for the match in progress.
+struct TKeyword
+{
+    QString Text; // upper case (ASCII letters)
+    bool Found = false;
+};
+using TKeywordList = std::vector<TKeyword>;
+
+// Splits the search box text: commas, blanks and control characters separate keywords,
+// double quotes keep them together ("" inside quotes is one quote), ASCII letters become
+// upper case. Empty keywords are kept: they never match.
+TKeywordList SplitKeywords(const QString& text);
+
+// Search field flags.
+enum TSearchField : unsigned char
+{
+    sfFileName = 1,
+    sfTitle = 2,
+    sfSubject = 4,
+    sfCategory = 8,
+    sfAuthor = 16,
+    sfPublisher = 32,
+    sfKeywords = 64,
+    sfComment = 128,
+    sfAll = 255,
+};
+
+// Walks a category as the search does (loading it first): its books in list order, then each child
+// category in list order, recursively, loading each on the way. Meant for a worker thread: each
+// step takes the model lock, and the walk ends as soon as `stop` is set. `visit` runs under the
+// lock.
+void WalkCategory(TCategory* category, const std::atomic<bool>& stop,
+                  const std::function<void(TFileItem*)>& visit);
+
+// True when every keyword occurs in at least one of the texts (upper-cased ASCII letters).
+bool MatchesKeywordTexts(const QStringList& texts, TKeywordList& keywords);
+
+// True when every keyword occurs in at least one of the fields that `flags` selects.
+bool MatchesKeywords(TFileItem* item, TKeywordList& keywords, QStringList& scratch,
+                     unsigned char flags);

@@ -1,0 +1,216 @@
+#include "FileOperations.h"
+
+#include "AtomicFile.h"
+#include "Categories.h"
+#include "ModelGuard.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QStandardPaths>
+
+#include <cerrno>
+#include <dirent.h>
+#include <fcntl.h>
+#include <filesystem>
+#include <stdio.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+QByteArray Native(const QString& path)
+{
+    return QFile::encodeName(path);
+}
+
+QString StripSlash(const QString& path)
+{
+    return path.endsWith(u'/') && path.size() > 1 ? path.left(path.size() - 1) : path;
+}
+
+// A shelf name must stay one visible folder: no separator, no NUL, not hidden.
+bool ValidShelfName(const QString& name)
+{
+    return !name.isEmpty() && !name.contains(u'/') && !name.contains(QChar(0)) &&
+           !name.startsWith(u'.');
+}
+
+bool SameFile(const QString& a, const QString& b)
+{
+    struct stat sa, sb;
+    return stat(Native(a).constData(), &sa) == 0 && stat(Native(b).constData(), &sb) == 0 &&
+           sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}
+
+bool Exists(const QString& path)
+{
+    struct stat st;
+    return lstat(Native(path).constData(), &st) == 0;
+}
+
+int RemoveForGood(const QString& path)
+{
+    std::error_code ec;
+    std::filesystem::remove_all(std::filesystem::path(Native(path).toStdString()), ec);
+    return ec ? ec.value() : 0;
+}
+
+int MoveToTrash(const QString& path)
+{
+    if (!Exists(path)) return ENOENT;
+    // Without the data folder the trash cannot be set up there, and the file would be moved
+    // to a "files" folder below the current directory instead.
+    QDir().mkpath(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation));
+    errno = 0;
+    QString inTrash;
+    if (!QFile::moveToTrash(path, &inTrash)) return errno ? errno : EACCES;
+    if (!QFileInfo(inTrash).isAbsolute()) {
+        // Put it back rather than leave it somewhere the user would never look.
+        rename(QFile::encodeName(inTrash).constData(), Native(path).constData());
+        return EACCES;
+    }
+    return 0;
+}
+
+// Copies a file or a whole folder to `target`, merging into an existing folder and overwriting
+// same-named files. Returns 0 or an errno value; stops at the first failure.
+int CopyEntry(const QString& source, const QString& target)
+{
+    struct stat st;
+    if (lstat(Native(source).constData(), &st) != 0) return errno;
+    if (S_ISLNK(st.st_mode)) {
+        char link[4096];
+        const ssize_t n = readlink(Native(source).constData(), link, sizeof link - 1);
+        if (n < 0) return errno;
+        link[n] = 0;
+        unlink(Native(target).constData());
+        return symlink(link, Native(target).constData()) == 0 ? 0 : errno;
+    }
+    if (!S_ISDIR(st.st_mode)) return S_ISREG(st.st_mode) ? CopyFileAtomically(source, target) : 0;
+
+    if (mkdir(Native(target).constData(), st.st_mode & 07777) != 0) {
+        struct stat existing;
+        if (errno != EEXIST || stat(Native(target).constData(), &existing) != 0 ||
+            !S_ISDIR(existing.st_mode))
+            return errno == EEXIST ? ENOTDIR : errno;
+    }
+    DIR* dir = opendir(Native(source).constData());
+    if (!dir) return errno;
+    int error = 0;
+    while (dirent* entry = readdir(dir)) {
+        if (strcmp(entry->d_name, ".") == 0 || strcmp(entry->d_name, "..") == 0) continue;
+        const QString name = QFile::decodeName(entry->d_name);
+        error = CopyEntry(source + u'/' + name, target + u'/' + name);
+        if (error) break;
+    }
+    closedir(dir);
+    return error;
+}
+
+// Moves a file or folder to `target`: a rename where it can, otherwise a complete copy
+// followed by the deletion of the source.
+int MoveEntry(const QString& source, const QString& target)
+{
+    struct stat src, dst;
+    if (lstat(Native(source).constData(), &src) != 0) return errno;
+    const bool targetExists = lstat(Native(target).constData(), &dst) == 0;
+    if (S_ISDIR(src.st_mode) && targetExists) {
+        if (!S_ISDIR(dst.st_mode)) return ENOTDIR;
+        // Merge: move the contents one by one, then drop the emptied folder.
+        DIR* dir = opendir(Native(source).constData());
+        if (!dir) return errno;
+        int error = 0;
+        while (dirent* entry = readdir(dir)) {
+            if (strcmp(entry->d_name, ".") == 0 || strcmp(entry->d_name, "..") == 0) continue;
+            const QString name = QFile::decodeName(entry->d_name);
+            error = MoveEntry(source + u'/' + name, target + u'/' + name);
+            if (error) break;
+        }
+        closedir(dir);
+        if (error) return error;
+        return rmdir(Native(source).constData()) == 0 ? 0 : errno;
+    }
+    if (targetExists && S_ISDIR(dst.st_mode)) return EISDIR;
+    if (rename(Native(source).constData(), Native(target).constData()) == 0) return 0;
+    if (errno != EXDEV) return errno;
+    const int error = CopyEntry(source, target);
+    return error ? error : RemoveForGood(source);
+}
+
+} // namespace
+
+int CreateBookshelf(TCategory* parent, const QString& name)
+{
+    if (!ValidShelfName(name)) return -EINVAL;
+    const QString path = parent->GetFullPath() + name;
+    if (mkdir(Native(path).constData(), 0777) != 0) return -errno;
+    return parent->Categories().Add(
+        new TFileSystemCategory(name, path, isModifiable | isContainer));
+}
+
+int DeleteBookshelf(TCategory* category, bool toTrash)
+{
+    const QString path = StripSlash(category->GetFullPath());
+    if (path.isEmpty() || path == QLatin1String("/")) return -EINVAL;
+    return -(toTrash ? MoveToTrash(path) : (Exists(path) ? RemoveForGood(path) : ENOENT));
+}
+
+int CopyOrMoveBookshelf(TCategory* source, TCategory* target, bool move)
+{
+    const QString from = StripSlash(source->GetFullPath());
+    const QString into = StripSlash(target->GetFullPath());
+    if (from.isEmpty() || into.isEmpty()) return -EINVAL;
+    // A folder cannot go inside itself.
+    if (into == from || into.startsWith(from + u'/')) return -EINVAL;
+    const QString to = into + u'/' + from.mid(from.lastIndexOf(u'/') + 1);
+    if (SameFile(from, to)) return 0;
+    return -(move ? MoveEntry(from, to) : CopyEntry(from, to));
+}
+
+int RenameBookshelf(TCategory* category, const QString& newName)
+{
+    if (!ValidShelfName(newName)) return -EINVAL;
+    const QString oldPath = StripSlash(category->GetFullPath());
+    const QString newPath = oldPath.left(oldPath.lastIndexOf(u'/') + 1) + newName;
+    // Never over an existing folder, as a plain move of a folder behaves.
+    if (renameat2(AT_FDCWD, Native(oldPath).constData(), AT_FDCWD, Native(newPath).constData(),
+                  RENAME_NOREPLACE) != 0)
+        return -errno;
+    ModelGuard().BeforeChange();
+    category->SetName(newName);
+    category->SetPath(newPath);
+    return 0;
+}
+
+int AddBook(TCategory* category, const QString& sourceFile)
+{
+    const QString target =
+        category->GetFullPath() + sourceFile.mid(sourceFile.lastIndexOf(u'/') + 1);
+    if (sourceFile == target || SameFile(sourceFile, target)) return -2;
+    if (CopyFileAtomically(sourceFile, target) != 0) return -1;
+    const int existing = category->IndexOfItem(target);
+    if (existing >= 0) return existing;
+    return category->Items().Add(new TFileItem(target));
+}
+
+bool DeleteBook(TFileItem* item, bool toTrash)
+{
+    const QString path = item->GetFullPath();
+    if (!Exists(path)) return true;
+    if (toTrash) return MoveToTrash(path) == 0;
+    return unlink(Native(path).constData()) == 0 || errno == ENOENT;
+}
+
+bool CopyOrMoveBooks(TCategory* target, const QList<TFileItem*>& items, bool move)
+{
+    const QString folder = target->GetFullPath();
+    for (TFileItem* item : items) {
+        const QString from = item->GetFullPath();
+        const QString to = folder + item->FileName();
+        if (SameFile(from, to)) continue; // already there: nothing to copy, nothing to delete
+        const int error = move ? MoveEntry(from, to) : CopyFileAtomically(from, to);
+        if (error) return false;
+    }
+    return true;
+}

@@ -1,0 +1,43 @@
+#pragma once
+
+#include <QList>
+#include <QString>
+
+class TCategory;
+class TFileItem;
+
+// The operations on bookshelves and books. They work on the file system first and bring the
+// model up to date only where the caller expects it; a failed operation leaves the model as it
+// was. They never show dialogs: integer results are 0 (or an index) on success and a negated
+// errno value on failure, for the caller to turn into a message.
+//
+// Copies are always written to a temporary file in the target folder and renamed into place,
+// and a move across file systems deletes its source only after the copy is complete.
+
+// Creates the folder `name` inside `parent` and appends a shelf for it. Returns its index in
+// parent's Categories, or a negated errno (EEXIST when it exists, EINVAL for a name that would
+// not be a single visible folder).
+int CreateBookshelf(TCategory* parent, const QString& name);
+
+// Deletes the shelf's folder, to the trash or for good. The model is not changed.
+int DeleteBookshelf(TCategory* category, bool toTrash);
+
+// Copies or moves the source shelf's folder into the target shelf's folder; same-named files
+// there are overwritten. The model is not changed.
+int CopyOrMoveBookshelf(TCategory* source, TCategory* target, bool move);
+
+// Renames the shelf's folder (never over an existing one) and then the category.
+int RenameBookshelf(TCategory* category, const QString& newName);
+
+// Copies a file into the shelf, overwriting a file of that name. Returns the index of its item
+// (an existing one of the same path, or a new one); -1 when the copy failed; -2 when the source
+// is that very file.
+int AddBook(TCategory* category, const QString& sourceFile);
+
+// Deletes the book's file, to the trash or for good; true when the file is gone (also when it
+// already was). The model is not changed.
+bool DeleteBook(TFileItem* item, bool toTrash);
+
+// Copies or moves the books' files into the target shelf, overwriting same-named files. True on
+// success. The model is not changed.
+bool CopyOrMoveBooks(TCategory* target, const QList<TFileItem*>& items, bool move);

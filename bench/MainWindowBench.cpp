@@ -1,0 +1,105 @@
+// The main window with a bookshelf of 10,000 books: the time from focusing the shelf to the
+// first painted rows (list and grid), and a search over all books, cold (no book read yet)
+// and warm (every book read by the search before).
+#include "Categories.h"
+#include "rkView.h"
+#include "uMainForm.h"
+#include "uMsgDlg.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFocusEvent>
+#include <QLineEdit>
+#include <QTemporaryDir>
+#include <QTreeView>
+
+#include <benchmark/benchmark.h>
+
+namespace {
+
+QTemporaryDir& Library()
+{
+    static QTemporaryDir dir;
+    static bool made = false;
+    if (!made) {
+        QDir().mkpath(dir.filePath("Storages/shelf"));
+        for (int i = 0; i < 10000; ++i) {
+            QFile f(dir.filePath(QStringLiteral("Storages/shelf/第%1本 book %1.txt").arg(i)));
+            f.open(QIODevice::WriteOnly);
+            f.write("text");
+        }
+        made = true;
+        TSystemCategory::SetLocalLibraryPath(dir.filePath("Storages/"));
+    }
+    return dir;
+}
+
+std::unique_ptr<TXALVarnixForm> NewWindow()
+{
+    auto form = std::make_unique<TXALVarnixForm>(Library().filePath("Korvel.ini"));
+    form->show();
+    while (form->CurrentCategory() != form->SystemCategory()->Child(0)) QCoreApplication::processEvents();
+    return form;
+}
+
+void BM_FocusShelfToFirstPaint(benchmark::State& state)
+{
+    const bool grid = state.range(0) == 1;
+    for (auto _ : state) {
+        state.PauseTiming();
+        auto form = NewWindow();
+        (grid ? form->ActViewThumb : form->ActViewList)->setChecked(true);
+        TCategory* library = form->SystemCategory()->LocalLibrary();
+        library->EnsureLoaded();
+        TCategory* shelf = library->Category(0);
+        state.ResumeTiming();
+        form->SelectCategory(shelf);
+        while (form->ThumbnailView()->Items().Count() == 0) QCoreApplication::processEvents();
+        QWidget* view = grid ? static_cast<QWidget*>(form->ThumbnailView()) : form->BookList();
+        benchmark::DoNotOptimize(view->grab());
+        state.PauseTiming();
+        form.reset();
+        state.ResumeTiming();
+    }
+}
+BENCHMARK(BM_FocusShelfToFirstPaint)->Arg(0)->Arg(1)->Iterations(3)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void BM_Search10000Books(benchmark::State& state)
+{
+    SetMessageBoxAnswer([](const QString&, const QString&, unsigned) { return int(mrOk); });
+    const bool warm = state.range(0) == 1;
+    for (auto _ : state) {
+        state.PauseTiming();
+        auto form = NewWindow();
+        // As when the user clicks into the box: the placeholder goes.
+        QFocusEvent focusIn(QEvent::FocusIn, Qt::MouseFocusReason);
+        QCoreApplication::sendEvent(form->SearchEdit(), &focusIn);
+        form->SearchEdit()->setText(QStringLiteral("book 99"));
+        if (warm) {
+            form->StartSearch();
+            while (form->SearchRunning()) QCoreApplication::processEvents();
+        }
+        state.ResumeTiming();
+        form->StartSearch();
+        while (form->SearchRunning()) QCoreApplication::processEvents();
+        state.counters["hits"] = form->SearchHitCount();
+        state.PauseTiming();
+        form.reset();
+        state.ResumeTiming();
+    }
+    SetMessageBoxAnswer(nullptr);
+}
+BENCHMARK(BM_Search10000Books)->Arg(0)->Arg(1)->Iterations(3)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

@@ -1,0 +1,304 @@
+#include "Categories.h"
+#include "FileInfo.h"
+#include "FileOperations.h"
+#include "LibraryTestUtil.h"
+
+#include <QDirIterator>
+#include <QStandardPaths>
+
+#include <csignal>
+#include <sys/resource.h>
+#include <sys/stat.h>
+
+namespace {
+
+QStringList FilesUnder(const QString& folder)
+{
+    QStringList files;
+    QDirIterator it(folder, QDir::Files | QDir::Hidden | QDir::System,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext())
+        files << it.next().mid(folder.size() + 1);
+    files.sort();
+    return files;
+}
+
+} // namespace
+
+TEST(Folders, EnumerationSkipsHiddenLinksAndReservedReaderFolders)
+{
+    QTemporaryDir dir;
+    const QString r = dir.path();
+    for (const char* f :
+         {"book.epub", ".hidden.txt", "shortcut.LNK", "deep/_sys_/x.txt", "Xal/sys.bin",
+          "_SYS_/fw.bin", "ordinary/a.txt", "folder.lnk/b.txt", ".config/c.txt"})
+        MakeFile(r + "/" + f);
+    ASSERT_EQ(symlink("/nonexistent/target", QFile::encodeName(r + "/dangling.txt").constData()),
+              0);
+
+    TReaderCategory reader(QStringLiteral("阅读器书库 E:"), r);
+    reader.EnsureLoaded();
+    EXPECT_EQ(NamesOf(reader.Items()), QStringList({"book.epub"}));
+    EXPECT_EQ(NamesOf(reader.Categories()), QStringList({"deep", "ordinary"}));
+    TCategory* deep = reader.Category(reader.IndexOfCategory("deep"));
+    deep->EnsureLoaded();
+    EXPECT_EQ(NamesOf(deep->Categories()), QStringList({"_sys_"})); // only hidden at the root
+    EXPECT_EQ(deep->State(), isModifiable | isContainer);
+
+    // The local library root hides nothing of those names.
+    TRootFileSystemCategory root(QStringLiteral("本地书库"), r);
+    root.EnsureLoaded();
+    EXPECT_EQ(NamesOf(root.Categories()), QStringList({"Xal", "_SYS_", "deep", "ordinary"}));
+}
+
+TEST(Folders, HasChildrenProbesUnloadedFolders)
+{
+    QTemporaryDir dir;
+    MakeFile(dir.filePath("only-books/a.txt"));
+    MakeFolder(dir.filePath("with-shelf/sub"));
+    MakeFolder(dir.filePath("with-link/x.lnk"));
+    MakeFolder(dir.filePath("reserved/xal"));
+    TRootFileSystemCategory root(QStringLiteral("r"), dir.path());
+    root.EnsureLoaded();
+    for (int i = 0; i < root.CategoryCount(); ++i) {
+        TCategory* c = root.Category(i);
+        const bool expected = c->Name() == "with-shelf" || c->Name() == "reserved";
+        EXPECT_EQ(c->HasChildren(), expected) << qPrintable(c->Name());
+        EXPECT_FALSE(c->Loaded());
+    }
+    // A reader whose only folder is reserved offers children until it is loaded.
+    TReaderCategory reader(QStringLiteral("阅读器书库 E:"), dir.filePath("reserved"));
+    EXPECT_TRUE(reader.HasChildren());
+    reader.EnsureLoaded();
+    EXPECT_FALSE(reader.HasChildren());
+}
+
+TEST(Folders, EmptyReaderSlotAndVanishedFiles)
+{
+    for (const QString& path : {QString(), QStringLiteral("/")}) {
+        TReaderCategory slot(QStringLiteral("阅读器书库"), path);
+        if (path.isEmpty()) slot.SetPath(QString());
+        EXPECT_TRUE(slot.GetState() & isMissing);
+        EXPECT_FALSE(slot.HasChildren());
+        slot.EnsureLoaded();
+        EXPECT_EQ(slot.ItemCount() + slot.CategoryCount(), 0);
+    }
+
+    QTemporaryDir dir;
+    MakeFile(dir.filePath("shelf/book.txt"), "12345");
+    TRootFileSystemCategory root(QStringLiteral("r"), dir.path());
+    root.EnsureLoaded();
+    TCategory* shelf = root.Category(0);
+    shelf->EnsureLoaded();
+    TFileItem* book = shelf->Item(0);
+    book->EnsureLoaded();
+    EXPECT_EQ(book->Size(), 5);
+    EXPECT_EQ(book->SizeText(), QStringLiteral("5 B"));
+    // The dates come from the file when no library gave them.
+    EXPECT_FALSE(BookInfoText(book->Info(), biCreationDate).isEmpty());
+    EXPECT_FALSE(BookInfoText(book->Info(), biModificationDate).isEmpty());
+    EXPECT_FALSE(book->GetState() & isMissing);
+
+    QFile::remove(dir.filePath("shelf/book.txt"));
+    EXPECT_TRUE(book->GetState() & isMissing);
+    book->Reload();
+    EXPECT_TRUE(book->Loaded());
+    EXPECT_TRUE(BookInfoText(book->Info(), biCreationDate).isEmpty()); // an empty record
+    QDir(dir.filePath("shelf")).removeRecursively();
+    EXPECT_TRUE(shelf->GetState() & isMissing);
+}
+
+TEST(FileOperations, CreateAndRenameBookshelves)
+{
+    QTemporaryDir dir;
+    TRootFileSystemCategory root(QStringLiteral("r"), dir.path());
+    root.EnsureLoaded();
+    const int index = CreateBookshelf(&root, QStringLiteral("新建书架"));
+    ASSERT_EQ(index, 0);
+    EXPECT_TRUE(QFileInfo(dir.filePath("新建书架")).isDir());
+    EXPECT_EQ(root.Category(0)->GetFullPath(), dir.filePath("新建书架/"));
+
+    EXPECT_EQ(CreateBookshelf(&root, QStringLiteral("新建书架")), -EEXIST);
+    for (const char* bad : {"a/b", ".hidden", ""})
+        EXPECT_EQ(CreateBookshelf(&root, QString::fromUtf8(bad)), -EINVAL) << bad;
+    EXPECT_EQ(root.CategoryCount(), 1);
+
+    // Renaming keeps loaded children valid: their paths follow the folder.
+    TCategory* shelf = root.Category(0);
+    MakeFile(dir.filePath("新建书架/sub/book.txt"));
+    shelf->EnsureLoaded();
+    TCategory* sub = shelf->Category(0);
+    sub->EnsureLoaded();
+    ASSERT_EQ(RenameBookshelf(shelf, QStringLiteral("科幻 小说")), 0);
+    EXPECT_EQ(shelf->Name(), QStringLiteral("科幻 小说"));
+    EXPECT_EQ(sub->Item(0)->GetFullPath(), dir.filePath("科幻 小说/sub/book.txt"));
+    EXPECT_FALSE(sub->Item(0)->GetState() & isMissing);
+
+    // Never over an existing folder; the model stays as it was.
+    MakeFolder(dir.filePath("taken"));
+    EXPECT_EQ(RenameBookshelf(shelf, QStringLiteral("taken")), -EEXIST);
+    EXPECT_EQ(shelf->Name(), QStringLiteral("科幻 小说"));
+    EXPECT_TRUE(QFileInfo(dir.filePath("科幻 小说/sub/book.txt")).exists());
+}
+
+TEST(FileOperations, AddBook)
+{
+    QTemporaryDir dir;
+    MakeFile(dir.filePath("in/new book.txt"), "new");
+    MakeFile(dir.filePath("lib/shelf/old.txt"), "old");
+    MakeFile(dir.filePath("in/old.txt"), "replacement");
+    TRootFileSystemCategory shelf(QStringLiteral("s"), dir.filePath("lib/shelf"));
+    shelf.EnsureLoaded();
+    ASSERT_EQ(shelf.ItemCount(), 1);
+
+    EXPECT_EQ(AddBook(&shelf, dir.filePath("lib/shelf/old.txt")), -2); // its own file
+    EXPECT_EQ(ReadFile(dir.filePath("lib/shelf/old.txt")), "old");
+    EXPECT_EQ(AddBook(&shelf, dir.filePath("in/old.txt")), 0); // overwritten, existing item
+    EXPECT_EQ(ReadFile(dir.filePath("lib/shelf/old.txt")), "replacement");
+    EXPECT_EQ(AddBook(&shelf, dir.filePath("in/new book.txt")), 1);
+    EXPECT_EQ(shelf.Item(1)->GetFullPath(), dir.filePath("lib/shelf/new book.txt"));
+    EXPECT_EQ(AddBook(&shelf, dir.filePath("in/missing.txt")), -1);
+    EXPECT_EQ(shelf.ItemCount(), 2);
+    EXPECT_EQ(FilesUnder(dir.filePath("lib")),
+              QStringList({"shelf/new book.txt", "shelf/old.txt"}));
+}
+
+TEST(FileOperations, AFailedCopyLeavesNoHalfWrittenBook)
+{
+    QTemporaryDir dir;
+    MakeFile(dir.filePath("in/book.txt"), QByteArray(256 * 1024, 'x'));
+    MakeFile(dir.filePath("shelf/book.txt"), "the old copy");
+    TRootFileSystemCategory shelf(QStringLiteral("s"), dir.filePath("shelf"));
+    shelf.EnsureLoaded();
+
+    // A file size limit stands in for a full disk or an unplugged reader.
+    struct rlimit saved;
+    getrlimit(RLIMIT_FSIZE, &saved);
+    signal(SIGXFSZ, SIG_IGN);
+    struct rlimit small = saved;
+    small.rlim_cur = 4096;
+    setrlimit(RLIMIT_FSIZE, &small);
+    const int result = AddBook(&shelf, dir.filePath("in/book.txt"));
+    TFileItem* item = shelf.Item(0);
+    setrlimit(RLIMIT_FSIZE, &saved);
+    signal(SIGXFSZ, SIG_DFL);
+
+    EXPECT_EQ(result, -1);
+    EXPECT_EQ(ReadFile(dir.filePath("shelf/book.txt")), "the old copy");
+    EXPECT_EQ(FilesUnder(dir.filePath("shelf")), QStringList({"book.txt"})); // no temporary left
+    EXPECT_EQ(shelf.ItemCount(), 1);
+    EXPECT_EQ(shelf.Item(0), item);
+}
+
+TEST(FileOperations, DeleteBooksAndShelves)
+{
+    // Inside the home folder, so the trash used is the user's own.
+    QTemporaryDir dir(QDir::homePath() + QStringLiteral("/korvel-XXXXXX"));
+    MakeFile(dir.filePath("shelf/a.txt"));
+    MakeFile(dir.filePath("shelf/b.txt"));
+    MakeFile(dir.filePath("gone/c.txt"));
+    MakeFile(dir.filePath("trashed/d.txt"));
+    TRootFileSystemCategory root(QStringLiteral("r"), dir.path());
+    root.EnsureLoaded();
+    TCategory* shelf = root.Category(root.IndexOfCategory("shelf"));
+    shelf->EnsureLoaded();
+    TFileItem* a = shelf->Item(shelf->IndexOfItem(dir.filePath("shelf/a.txt")));
+    TFileItem* b = shelf->Item(shelf->IndexOfItem(dir.filePath("shelf/b.txt")));
+
+    EXPECT_TRUE(DeleteBook(a, false));
+    EXPECT_FALSE(QFile::exists(dir.filePath("shelf/a.txt")));
+    EXPECT_TRUE(DeleteBook(a, false)); // already gone counts as deleted
+    EXPECT_TRUE(DeleteBook(b, true));
+    EXPECT_FALSE(QFile::exists(dir.filePath("shelf/b.txt")));
+    const QString trash =
+        QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + "/Trash/files";
+    EXPECT_TRUE(QDir(trash).entryList().filter("b").size() >= 1) << qPrintable(trash);
+    EXPECT_EQ(shelf->ItemCount(), 2); // the model is the caller's to change
+
+    EXPECT_EQ(DeleteBookshelf(root.Category(root.IndexOfCategory("gone")), false), 0);
+    EXPECT_FALSE(QFileInfo::exists(dir.filePath("gone")));
+    EXPECT_EQ(DeleteBookshelf(root.Category(root.IndexOfCategory("gone")), false), -ENOENT);
+    EXPECT_EQ(DeleteBookshelf(root.Category(root.IndexOfCategory("trashed")), true), 0);
+    EXPECT_FALSE(QFileInfo::exists(dir.filePath("trashed")));
+}
+
+TEST(FileOperations, CopyAndMoveBooks)
+{
+    QTemporaryDir dir;
+    MakeFile(dir.filePath("from/第一 本.txt"), "one");
+    MakeFile(dir.filePath("from/second book.txt"), "two");
+    MakeFile(dir.filePath("to/second book.txt"), "old");
+    TRootFileSystemCategory from(QStringLiteral("f"), dir.filePath("from"));
+    TRootFileSystemCategory to(QStringLiteral("t"), dir.filePath("to"));
+    from.EnsureLoaded();
+    QList<TFileItem*> books;
+    for (int i = 0; i < from.ItemCount(); ++i)
+        books << from.Item(i);
+
+    ASSERT_TRUE(CopyOrMoveBooks(&to, books, false));
+    EXPECT_EQ(ReadFile(dir.filePath("to/second book.txt")), "two");
+    EXPECT_EQ(ReadFile(dir.filePath("to/第一 本.txt")), "one");
+    EXPECT_EQ(FilesUnder(dir.filePath("from")).size(), 2);
+
+    // Moving books onto the shelf they are in keeps them.
+    ASSERT_TRUE(CopyOrMoveBooks(&from, books, true));
+    EXPECT_EQ(FilesUnder(dir.filePath("from")).size(), 2);
+
+    QFile::remove(dir.filePath("to/第一 本.txt"));
+    ASSERT_TRUE(CopyOrMoveBooks(&to, books, true));
+    EXPECT_TRUE(FilesUnder(dir.filePath("from")).isEmpty());
+    EXPECT_EQ(FilesUnder(dir.filePath("to")), QStringList({"second book.txt", "第一 本.txt"}));
+    EXPECT_FALSE(CopyOrMoveBooks(&to, books, true)); // the sources are gone now
+}
+
+TEST(FileOperations, MoveAcrossFileSystemsDeletesTheSourceLast)
+{
+    QTemporaryDir here;
+    QTemporaryDir other(QStringLiteral("/dev/shm/korvel-XXXXXX"));
+    struct stat a, b;
+    if (!other.isValid() || stat(QFile::encodeName(here.path()), &a) != 0 ||
+        stat(QFile::encodeName(other.path()), &b) != 0 || a.st_dev == b.st_dev)
+        GTEST_SKIP() << "no second file system here";
+
+    MakeFile(other.filePath("reader/shelf/x.txt"), "x");
+    MakeFile(other.filePath("reader/shelf/deeper/y.txt"), "y");
+    MakeFile(other.filePath("reader/z.txt"), "z");
+    MakeFile(here.filePath("lib/shelf/x.txt"), "old x");
+    TRootFileSystemCategory reader(QStringLiteral("r"), other.filePath("reader"));
+    TRootFileSystemCategory lib(QStringLiteral("l"), here.filePath("lib"));
+    reader.EnsureLoaded();
+
+    EXPECT_EQ(CopyOrMoveBookshelf(reader.Category(0), &lib, true), 0);
+    EXPECT_EQ(FilesUnder(here.filePath("lib")), QStringList({"shelf/deeper/y.txt", "shelf/x.txt"}));
+    EXPECT_EQ(ReadFile(here.filePath("lib/shelf/x.txt")), "x");
+    EXPECT_FALSE(QFileInfo::exists(other.filePath("reader/shelf")));
+
+    ASSERT_TRUE(CopyOrMoveBooks(&lib, {reader.Item(0)}, true));
+    EXPECT_EQ(ReadFile(here.filePath("lib/z.txt")), "z");
+    EXPECT_FALSE(QFile::exists(other.filePath("reader/z.txt")));
+}
+
+TEST(FileOperations, CopyOrMoveBookshelf)
+{
+    QTemporaryDir dir;
+    MakeFile(dir.filePath("lib/科幻/a.txt"), "a");
+    MakeFile(dir.filePath("lib/科幻/sub/b.txt"), "b");
+    MakeFile(dir.filePath("lib/target/科幻/a.txt"), "old");
+    MakeFile(dir.filePath("lib/target/科幻/keep.txt"), "keep");
+    TRootFileSystemCategory lib(QStringLiteral("l"), dir.filePath("lib"));
+    lib.EnsureLoaded();
+    TCategory* scifi = lib.Category(lib.IndexOfCategory("科幻"));
+    TCategory* target = lib.Category(lib.IndexOfCategory("target"));
+
+    EXPECT_EQ(CopyOrMoveBookshelf(scifi, scifi, false), -EINVAL); // not into itself
+    ASSERT_EQ(CopyOrMoveBookshelf(scifi, target, false), 0);
+    EXPECT_EQ(FilesUnder(dir.filePath("lib/target")),
+              QStringList({"科幻/a.txt", "科幻/keep.txt", "科幻/sub/b.txt"}));
+    EXPECT_EQ(ReadFile(dir.filePath("lib/target/科幻/a.txt")), "a");
+
+    MakeFile(dir.filePath("lib/科幻/a.txt"), "newer");
+    ASSERT_EQ(CopyOrMoveBookshelf(scifi, target, true), 0);
+    EXPECT_FALSE(QFileInfo::exists(dir.filePath("lib/科幻")));
+    EXPECT_EQ(ReadFile(dir.filePath("lib/target/科幻/a.txt")), "newer");
+    EXPECT_TRUE(scifi->GetState() & isMissing);
+}

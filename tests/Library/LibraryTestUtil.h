@@ -1,0 +1,37 @@
+#pragma once
+
+#include <QDir>
+#include <QFile>
+#include <QString>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+// Builds real folder trees in a temporary directory.
+inline void MakeFile(const QString& path, const QByteArray& bytes = "book")
+{
+    QDir().mkpath(path.left(path.lastIndexOf(u'/')));
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate)) << qPrintable(path);
+    f.write(bytes);
+}
+
+inline void MakeFolder(const QString& path)
+{
+    ASSERT_TRUE(QDir().mkpath(path)) << qPrintable(path);
+}
+
+inline QByteArray ReadFile(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+template <typename TList> QStringList NamesOf(const TList& list)
+{
+    QStringList names;
+    for (int i = 0; i < list.Count(); ++i)
+        names << list[i]->Name();
+    names.sort();
+    return names;
+}
