@@ -1,3 +1,4 @@
+#include "FileInfo.h"
 #include "Globals.h"
 #include "ModelGuard.h"
 #include "SingleInstance.h"
@@ -16,7 +17,8 @@ void ApplyStandardFont()
 {
     QFont font = QApplication::font();
     font.setFamilies({QStringLiteral("Tahoma"), QStringLiteral("Noto Sans CJK SC"),
-                      QStringLiteral("WenQuanYi Micro Hei"), QStringLiteral("Droid Sans Fallback")});
+                      QStringLiteral("WenQuanYi Micro Hei"),
+                      QStringLiteral("Droid Sans Fallback")});
     font.setPointSize(8);
     QApplication::setFont(font);
 }
@@ -37,6 +39,9 @@ int main(int argc, char* argv[])
     QGuiApplication::setApplicationDisplayName(QStringLiteral("Varnix"));
     application.setProperty("HelpFile", QString::fromLatin1(ApplicationHelpFile));
     ApplyStandardFont();
+
+    // Reads the plug-in map once, before any window asks for a book's information.
+    FileInfoManager();
 
     {
         TXALVarnixForm mainForm;

@@ -25,6 +25,10 @@ enum TBookInfoOffset
     biPublisher = 1024,
     biReserved1 = 1280,
     biReserved2 = 1536,
+    /* The system itself does not read these two; our libraries keep the book's identifier
+     * (ISBN, UUID) and language there for the properties dialog. */
+    biIdentifier = 1280,
+    biLanguage = 1536,
     biKeywords = 1792,
     biComment = 2048,
     biPageCount = 2304,

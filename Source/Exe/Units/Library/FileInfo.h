@@ -2,9 +2,12 @@
 
 #include "BookInfo.h"
 
+#include <QLibrary>
 #include <QString>
 
 #include <functional>
+#include <memory>
+#include <vector>
 
 class QWidget;
 
@@ -15,18 +18,59 @@ void SetBookInfoText(TBookInfo& info, TBookInfoOffset offset, const QString& tex
 // Frees the pixels of a thumbnail and zeroes the record.
 void ReleaseThumbnail(TThumbnailInfo& thumbnail);
 
+// One loaded plug-in library and the exports it offers; an export it lacks is null and is
+// simply not called. Deleting the record unloads the library.
+struct TPluginRecord
+{
+    std::unique_ptr<QLibrary> Library;
+    TGetFileInfoProc GetFileInfo = nullptr;
+    TGetThumbnailProc GetThumbnail = nullptr;
+    TNeedDefaultSummaryInfoProc NeedDefaultSummaryInfo = nullptr;
+
+    TPluginRecord();
+    ~TPluginRecord();
+    TPluginRecord(TPluginRecord&&) noexcept;
+    TPluginRecord& operator=(TPluginRecord&&) = delete;
+};
+
+// The loaded plug-ins in map order. Clearing or destroying the list unloads the libraries in
+// reverse order, so a library loaded later (which may rely on an earlier one) goes first.
+class TDllList
+{
+public:
+    TDllList() = default;
+    ~TDllList() { Clear(); }
+    TDllList(const TDllList&) = delete;
+    TDllList& operator=(const TDllList&) = delete;
+
+    // Takes ownership; returns the record's index.
+    int Add(TPluginRecord&& record);
+    const TPluginRecord& operator[](int index) const { return *FItems[static_cast<size_t>(index)]; }
+    int Count() const { return static_cast<int>(FItems.size()); }
+    void Clear();
+
+private:
+    std::vector<std::unique_ptr<TPluginRecord>> FItems;
+};
+
 // The book-information manager: reads the plug-in map "fimap.ini" in the "ficomp" folder,
 // loads the plug-ins and asks the right library for a book's information and thumbnail.
 // One manager exists per process (FileInfoManager()).
 //
 // The abort query is passed per call: the main thread and the search worker read books at the
-// same time, and each must only ever be stopped by its own caller.
+// same time, and each must only ever be stopped by its own caller. The libraries still receive
+// one parameterless function; it asks the handler of the thread that is calling.
+//
+// After construction nothing is modified, so calls from several threads need no lock.
 class TFileInfoManager
 {
 public:
     using TAbortHandler = std::function<bool()>;
 
+    // Reads the map of the program's "ficomp" folder and loads "libsummary.so" from it.
     TFileInfoManager();
+    // The same for another folder (ending in "/"); the tests use it.
+    explicit TFileInfoManager(const QString& ficompFolder);
     ~TFileInfoManager();
     TFileInfoManager(const TFileInfoManager&) = delete;
     TFileInfoManager& operator=(const TFileInfoManager&) = delete;
@@ -38,7 +82,38 @@ public:
     void ShowProperties(QWidget* window, const QString& fileName);
     // "*.chm;*.pdf;*.txt" for the mapped extensions, in case-insensitive order.
     QString SupportedFilter() const;
+    // Asks the abort handler of the calling thread; false when there is none.
+    static bool QueryAbort();
+
+    bool Loaded() const { return FLoaded; }
+    // True when the default library was found; without it books show no information.
+    bool HasSummary() const { return FSummary != nullptr; }
+    int PluginCount() const { return FPlugins.Count(); }
+    // The plug-in index for a file name, -1 for none.
+    int PluginIndexFor(const QString& fileName) const;
+
+private:
+    struct TExtension
+    {
+        QString Name;
+        int Plugin;
+    };
+
+    void LoadSummary(const QString& folder);
+    void ReadMap(const QString& folder);
+    // Adds an extension unless the list holds it already (ignoring case); keeps the order.
+    void AddExtension(const QString& name, int plugin);
+    const TExtension* FindExtension(const QString& name) const;
+
+    TDllList FPlugins;
+    std::vector<TExtension> FExtensions; // sorted ignoring case
+    bool FLoaded = false;
+
+    std::unique_ptr<QLibrary> FSummary;
+    TGetFileInfoProc FSummaryGetFileInfo = nullptr;
+    TGetThumbnailProc FSummaryGetThumbnail = nullptr;
+    TShowPropertiesProc FSummaryShowProperties = nullptr;
 };
 
-// The process's manager; created on first use.
+// The process's manager; created on first use (the program creates it before its main window).
 TFileInfoManager& FileInfoManager();

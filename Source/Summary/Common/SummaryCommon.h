@@ -1,0 +1,65 @@
+#pragma once
+
+#include "BookInfo.h"
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QImage>
+#include <QSize>
+#include <QString>
+#include <QStringList>
+
+class QIODevice;
+
+// What every book-information library does the same way: put texts into the record's blocks,
+// turn a cover into a thumbnail and poll the caller's abort query.
+namespace Summary {
+
+// True when the caller asked to stop. A null query never stops.
+inline bool Stopped(TAbortQuery abort)
+{
+    return abort && abort() != 0;
+}
+
+// Stores text as code page 936 (GB18030) bytes, cut to 255 bytes at a character boundary.
+// Runs of white space become one blank; with `keepLines` line breaks stay (for descriptions).
+// Empty text leaves the block as it is.
+void PutText(TBookInfo* info, TBookInfoOffset offset, const QString& text, bool keepLines = false);
+// Counts and dates are stored as text.
+void PutNumber(TBookInfo* info, TBookInfoOffset offset, qint64 number);
+void PutDate(TBookInfo* info, TBookInfoOffset offset, const QDateTime& date);
+// Reads a block back (for the properties dialog and the tests).
+QString GetText(const TBookInfo* info, TBookInfoOffset offset);
+
+// Joins several authors the way the book list shows them.
+QString JoinAuthors(const QStringList& authors);
+
+// Plain text from an HTML or XHTML fragment: tags dropped, entities decoded, block ends
+// turned into line breaks.
+QString PlainTextFromHtml(const QString& html);
+
+// A date as written in book metadata ("2020", "2020-05", "2020-05-17T10:00:00Z", ...), kept
+// as far as it goes; the empty string when it is no date.
+QString NormalizeDate(const QString& text);
+
+// The size inside `box` with the aspect ratio of `size` (never larger than `size` itself).
+QSize FitInside(const QSize& size, const QSize& box);
+
+// The box a caller asked for: the record's size, or 90 x 112 when it gives none.
+QSize WantedSize(const TThumbnailInfo* thumbnail);
+
+// Decodes an image no larger than needed to fill `box`: decoders that can scale while decoding
+// (JPEG) do so, so a large cover costs little. Images that declare absurd sizes are refused.
+QImage DecodeScaled(QIODevice* device, const QSize& box);
+QImage DecodeScaled(const QByteArray& bytes, const QSize& box);
+
+// Scales the picture to fit the record's wanted size and stores it as malloc'd ARGB32 pixels.
+bool PutThumbnail(TThumbnailInfo* thumbnail, const QImage& image);
+
+// The extension without dot, in lower case.
+QString LowerExtension(const char* fileName);
+
+// Most bytes a library reads of one part of a book (an XML document, a cover, a ZIP entry).
+constexpr qint64 MaxPartSize = 64 * 1024 * 1024;
+
+} // namespace Summary

@@ -1,0 +1,45 @@
+#pragma once
+
+#include "BookInfo.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+struct zip;
+
+namespace Summary {
+
+// Read-only access to a ZIP container (EPUB, CBZ, zipped FB2) that trusts none of its sizes:
+// every entry is read through a limit on the bytes really produced, so a ZIP bomb costs at
+// most the limit, and long reads poll the abort query.
+class TZipReader
+{
+public:
+    explicit TZipReader(const char* fileName);
+    ~TZipReader();
+    TZipReader(const TZipReader&) = delete;
+    TZipReader& operator=(const TZipReader&) = delete;
+
+    bool IsOpen() const { return FZip != nullptr; }
+    // Entry names in archive order (at most MaxEntries of them).
+    const QStringList& Names() const { return FNames; }
+    // Index of an entry, -1 when absent.
+    qsizetype IndexOf(const QString& name, Qt::CaseSensitivity cs = Qt::CaseSensitive) const;
+    // The entry's bytes; false when it is missing, damaged, encrypted, larger than `limit`
+    // or when the caller stops.
+    bool Read(qsizetype index, QByteArray& bytes, qint64 limit, TAbortQuery abort) const;
+    bool Read(const QString& name, QByteArray& bytes, qint64 limit, TAbortQuery abort) const;
+
+    static constexpr qsizetype MaxEntries = 100000;
+
+private:
+    zip* FZip = nullptr;
+    QStringList FNames;
+};
+
+// Resolves `href` (percent-encoded, relative to the entry `base`) to an entry name: "../"
+// climbs, a fragment or query is dropped.
+QString ResolveHref(const QString& base, const QString& href);
+
+} // namespace Summary

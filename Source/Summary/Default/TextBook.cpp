@@ -1,0 +1,203 @@
+#include "TextBook.h"
+
+#include "SummaryCommon.h"
+
+#include <QFile>
+#include <QRegularExpression>
+#include <QStringDecoder>
+
+namespace Summary {
+
+namespace {
+
+// True when `head` is well-formed UTF-8; a sequence cut by the end of a partial read is fine.
+bool IsUtf8(QByteArrayView head, bool wholeFile)
+{
+    const auto* p = reinterpret_cast<const unsigned char*>(head.data());
+    const qsizetype n = head.size();
+    qsizetype i = 0;
+    while (i < n) {
+        const unsigned char c = p[i];
+        if (c < 0x80) {
+            ++i;
+            continue;
+        }
+        int extra;
+        char32_t min;
+        if (c >= 0xC2 && c <= 0xDF) {
+            extra = 1;
+            min = 0x80;
+        } else if (c >= 0xE0 && c <= 0xEF) {
+            extra = 2;
+            min = 0x800;
+        } else if (c >= 0xF0 && c <= 0xF4) {
+            extra = 3;
+            min = 0x10000;
+        } else {
+            return false;
+        }
+        if (i + extra >= n) {
+            // Cut by the end of the sample: accept when the bytes so far fit.
+            if (wholeFile) return false;
+            for (qsizetype k = i + 1; k < n; ++k)
+                if ((p[k] & 0xC0) != 0x80) return false;
+            return true;
+        }
+        char32_t code = c & (0x3F >> extra);
+        for (int k = 1; k <= extra; ++k) {
+            if ((p[i + k] & 0xC0) != 0x80) return false;
+            code = (code << 6) | (p[i + k] & 0x3F);
+        }
+        if (code < min || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return false;
+        i += extra + 1;
+    }
+    return true;
+}
+
+bool IsCjk(char32_t c)
+{
+    return (c >= 0x2E80 && c <= 0x9FFF) || (c >= 0xAC00 && c <= 0xD7AF) ||
+           (c >= 0xF900 && c <= 0xFAFF) || (c >= 0x20000 && c <= 0x3FFFF);
+}
+
+// A title or author line near the top of the book: "书名：...", "Title: ...", or a first line
+// that is just "《...》".
+void FindTitleLines(const QString& top, TTextFacts& facts)
+{
+    static const QRegularExpression titleLine(
+        QStringLiteral("^\\s*(?:书\\s*名|标\\s*题|title)\\s*[:：]\\s*(.+?)\\s*$"),
+        QRegularExpression::CaseInsensitiveOption);
+    static const QRegularExpression authorLine(
+        QStringLiteral("^\\s*(?:作\\s*者|著\\s*者|author)\\s*[:：]\\s*(.+?)\\s*$"),
+        QRegularExpression::CaseInsensitiveOption);
+    static const QRegularExpression bracketed(QStringLiteral("^\\s*《([^《》]{1,100})》\\s*$"));
+    int seen = 0;
+    for (const QString& raw : top.split(QLatin1Char('\n'))) {
+        const QString line = raw.trimmed();
+        if (line.isEmpty()) continue;
+        if (++seen > 8) break;
+        QRegularExpressionMatch m;
+        if (facts.Title.isEmpty() && (m = titleLine.match(line)).hasMatch())
+            facts.Title = m.captured(1);
+        else if (facts.Author.isEmpty() && (m = authorLine.match(line)).hasMatch())
+            facts.Author = m.captured(1);
+        else if (seen == 1 && facts.Title.isEmpty() && (m = bracketed.match(line)).hasMatch())
+            facts.Title = m.captured(1);
+    }
+}
+
+} // namespace
+
+TTextEncoding DetectTextEncoding(QByteArrayView head, bool wholeFile)
+{
+    const auto* p = reinterpret_cast<const unsigned char*>(head.data());
+    const qsizetype n = head.size();
+    if (n >= 3 && p[0] == 0xEF && p[1] == 0xBB && p[2] == 0xBF) return TTextEncoding::Utf8Bom;
+    if (n >= 2 && p[0] == 0xFF && p[1] == 0xFE) return TTextEncoding::Utf16LE;
+    if (n >= 2 && p[0] == 0xFE && p[1] == 0xFF) return TTextEncoding::Utf16BE;
+    if (n >= 4) {
+        qsizetype evenZeros = 0, oddZeros = 0;
+        for (qsizetype i = 0; i + 1 < n; i += 2) {
+            evenZeros += p[i] == 0;
+            oddZeros += p[i + 1] == 0;
+        }
+        const qsizetype pairs = n / 2;
+        if (oddZeros * 10 > pairs * 3 && evenZeros * 20 < pairs) return TTextEncoding::Utf16LE;
+        if (evenZeros * 10 > pairs * 3 && oddZeros * 20 < pairs) return TTextEncoding::Utf16BE;
+    }
+    return IsUtf8(head, wholeFile) ? TTextEncoding::Utf8 : TTextEncoding::Gb18030;
+}
+
+const char* EncodingName(TTextEncoding encoding)
+{
+    switch (encoding) {
+    case TTextEncoding::Utf8:
+        return "UTF-8";
+    case TTextEncoding::Utf8Bom:
+        return "UTF-8 BOM";
+    case TTextEncoding::Utf16LE:
+        return "UTF-16LE";
+    case TTextEncoding::Utf16BE:
+        return "UTF-16BE";
+    case TTextEncoding::Gb18030:
+        return "GB18030";
+    }
+    return "";
+}
+
+void TTextCounter::Add(const QString& text)
+{
+    const char16_t* p = reinterpret_cast<const char16_t*>(text.constData());
+    const qsizetype n = text.size();
+    for (qsizetype i = 0; i < n; ++i) {
+        char32_t c = p[i];
+        if (c < 0x80) {
+            // Plain ASCII decides most of most books, so it skips the Unicode tables.
+            if (c <= 0x20 || c == 0x7F) {
+                FInWord = false;
+            } else {
+                ++FCharacters;
+                const bool alnum =
+                    (c >= '0' && c <= '9') || ((c | 0x20) >= 'a' && (c | 0x20) <= 'z');
+                if (alnum && !FInWord) ++FWords;
+                FInWord = alnum;
+            }
+            continue;
+        }
+        if (FHighSurrogate) {
+            if (QChar::isLowSurrogate(c)) c = QChar::surrogateToUcs4(FHighSurrogate, c);
+            FHighSurrogate = 0;
+        } else if (QChar::isHighSurrogate(c)) {
+            FHighSurrogate = static_cast<char16_t>(c);
+            continue;
+        }
+        if (c == 0xFEFF || QChar::isSpace(c) || QChar::category(c) == QChar::Other_Control) {
+            FInWord = false;
+            continue;
+        }
+        ++FCharacters;
+        if (!QChar::isLetterOrNumber(c)) {
+            FInWord = false;
+        } else if (IsCjk(c)) {
+            ++FWords;
+            FInWord = false;
+        } else {
+            if (!FInWord) ++FWords;
+            FInWord = true;
+        }
+    }
+}
+
+bool ReadTextBook(const char* fileName, TTextFacts& facts, TAbortQuery abort)
+{
+    QFile file(QFile::decodeName(fileName));
+    if (!file.open(QIODevice::ReadOnly)) return false;
+    const qint64 size = file.size();
+    constexpr qint64 chunkSize = 1024 * 1024;
+    QByteArray chunk = file.read(chunkSize);
+    if (chunk.isNull() && size > 0) return false;
+    facts.Encoding =
+        DetectTextEncoding(QByteArrayView(chunk).first(qMin<qsizetype>(chunk.size(), 64 * 1024)),
+                           chunk.size() == size && chunk.size() <= 64 * 1024);
+    const char* codec =
+        facts.Encoding == TTextEncoding::Utf8Bom ? "UTF-8" : EncodingName(facts.Encoding);
+    QStringDecoder decoder(codec);
+    QString text = decoder(chunk);
+    FindTitleLines(text.left(4096), facts);
+
+    facts.Counted = size <= MaxCountedTextSize;
+    if (!facts.Counted) return true;
+    TTextCounter counter;
+    for (;;) {
+        counter.Add(text);
+        if (Stopped(abort)) return false;
+        chunk = file.read(chunkSize);
+        if (chunk.isEmpty()) break;
+        text = decoder(chunk);
+    }
+    facts.Characters = counter.Characters();
+    facts.Words = counter.Words();
+    return true;
+}
+
+} // namespace Summary

@@ -1,0 +1,286 @@
+// EPUB 2 and 3: the package document's metadata, the cover and the encryption flag.
+#include "SummaryCommon.h"
+#include "ZipReader.h"
+
+#include <QRegularExpression>
+#include <QXmlStreamReader>
+
+#include <cstring>
+
+#define EXPORT extern "C" __attribute__((visibility("default")))
+
+using namespace Summary;
+
+namespace {
+
+constexpr qint64 MaxXmlSize = 8 * 1024 * 1024;
+
+struct TCreator
+{
+    QString Name;
+    QString Id;
+    QString Role;
+};
+
+struct TManifestItem
+{
+    QString Id;
+    QString Href; // resolved to an entry name
+    QString MediaType;
+    QString Properties;
+};
+
+// What the package document says about the book.
+struct TPackage
+{
+    QString OpfPath;
+    QString UniqueId;
+    QString Title;
+    QList<TCreator> Creators;
+    QStringList Subjects;
+    QString Publisher;
+    QString Description;
+    QString PublicationDate;
+    QString ModificationDate;
+    QList<std::pair<QString, QString>> Identifiers; // id, value
+    QString Language;
+    QString CoverId;    // EPUB 2: <meta name="cover" content="...">
+    QString GuideCover; // resolved entry name
+    QList<TManifestItem> Manifest;
+    QString FirstSpineId;
+    QHash<QString, QString> Roles; // EPUB 3: refined creator roles by id
+};
+
+QString RootfilePath(const TZipReader& zip, TAbortQuery abort)
+{
+    QByteArray bytes;
+    if (!zip.Read(QStringLiteral("META-INF/container.xml"), bytes, MaxXmlSize, abort)) return {};
+    QXmlStreamReader xml(bytes);
+    QString first;
+    while (!xml.atEnd()) {
+        xml.readNext();
+        if (!xml.isStartElement() || xml.name() != QLatin1String("rootfile")) continue;
+        const QString path = xml.attributes().value(QLatin1String("full-path")).toString();
+        const auto type = xml.attributes().value(QLatin1String("media-type"));
+        if (type == QLatin1String("application/oebps-package+xml")) return path;
+        if (first.isEmpty()) first = path;
+    }
+    return first;
+}
+
+bool ReadPackage(const TZipReader& zip, TPackage& package, TAbortQuery abort)
+{
+    package.OpfPath = RootfilePath(zip, abort);
+    if (package.OpfPath.isEmpty()) {
+        // Some tools forget the container; take the only package document there is.
+        for (const QString& name : zip.Names())
+            if (name.endsWith(QLatin1String(".opf"), Qt::CaseInsensitive)) {
+                package.OpfPath = name;
+                break;
+            }
+    }
+    QByteArray bytes;
+    if (package.OpfPath.isEmpty() || !zip.Read(package.OpfPath, bytes, MaxXmlSize, abort))
+        return false;
+
+    QXmlStreamReader xml(bytes);
+    bool inMetadata = false;
+    int elements = 0;
+    while (!xml.atEnd()) {
+        xml.readNext();
+        if (xml.isEndElement() && xml.name() == QLatin1String("metadata")) inMetadata = false;
+        if (!xml.isStartElement()) continue;
+        if ((++elements & 1023) == 0 && Stopped(abort)) return false;
+        const QStringView name = xml.name();
+        const QXmlStreamAttributes attributes = xml.attributes();
+        auto attribute = [&](const char* key) {
+            return attributes.value(QLatin1String(key)).toString().trimmed();
+        };
+        if (name == QLatin1String("package")) {
+            package.UniqueId = attribute("unique-identifier");
+        } else if (name == QLatin1String("metadata")) {
+            inMetadata = true;
+        } else if (inMetadata && name == QLatin1String("meta")) {
+            const QString property = attribute("property");
+            if (attribute("name") == QLatin1String("cover")) {
+                package.CoverId = attribute("content");
+            } else if (property == QLatin1String("dcterms:modified")) {
+                package.ModificationDate =
+                    xml.readElementText(QXmlStreamReader::IncludeChildElements);
+            } else if (property == QLatin1String("role")) {
+                const QString refines = attribute("refines");
+                const QString role = xml.readElementText(QXmlStreamReader::IncludeChildElements);
+                if (refines.startsWith(QLatin1Char('#')))
+                    package.Roles[refines.mid(1)] = role.trimmed();
+            }
+        } else if (inMetadata) {
+            const QString id = attribute("id");
+            QString event;
+            for (const QXmlStreamAttribute& a : attributes)
+                if (a.name() == QLatin1String("event")) event = a.value().toString();
+            QString role;
+            for (const QXmlStreamAttribute& a : attributes)
+                if (a.name() == QLatin1String("role")) role = a.value().toString();
+            const QString text =
+                xml.readElementText(QXmlStreamReader::IncludeChildElements).trimmed();
+            if (name == QLatin1String("title")) {
+                if (package.Title.isEmpty()) package.Title = text;
+            } else if (name == QLatin1String("creator")) {
+                package.Creators.append({text, id, role});
+            } else if (name == QLatin1String("subject")) {
+                if (!text.isEmpty()) package.Subjects << text;
+            } else if (name == QLatin1String("publisher")) {
+                if (package.Publisher.isEmpty()) package.Publisher = text;
+            } else if (name == QLatin1String("description")) {
+                if (package.Description.isEmpty()) package.Description = text;
+            } else if (name == QLatin1String("date")) {
+                if (event == QLatin1String("modification"))
+                    package.ModificationDate = text;
+                else if (package.PublicationDate.isEmpty() || event == QLatin1String("publication"))
+                    package.PublicationDate = text;
+            } else if (name == QLatin1String("identifier")) {
+                package.Identifiers.append({id, text});
+            } else if (name == QLatin1String("language")) {
+                if (package.Language.isEmpty()) package.Language = text;
+            }
+        } else if (name == QLatin1String("item")) {
+            package.Manifest.append({attribute("id"),
+                                     ResolveHref(package.OpfPath, attribute("href")),
+                                     attribute("media-type"), attribute("properties")});
+        } else if (name == QLatin1String("itemref")) {
+            if (package.FirstSpineId.isEmpty()) package.FirstSpineId = attribute("idref");
+        } else if (name == QLatin1String("reference")) {
+            if (attribute("type").compare(QLatin1String("cover"), Qt::CaseInsensitive) == 0 &&
+                package.GuideCover.isEmpty())
+                package.GuideCover = ResolveHref(package.OpfPath, attribute("href"));
+        }
+    }
+    // A damaged document still gives what was read before the damage.
+    return !package.Title.isEmpty() || !package.Manifest.isEmpty() ||
+           xml.error() == QXmlStreamReader::NoError;
+}
+
+QString Authors(const TPackage& package)
+{
+    QStringList authors, everyone;
+    for (const TCreator& creator : package.Creators) {
+        const QString role =
+            !creator.Role.isEmpty() ? creator.Role : package.Roles.value(creator.Id);
+        if (role.isEmpty() || role == QLatin1String("aut")) authors << creator.Name;
+        everyone << creator.Name;
+    }
+    return JoinAuthors(authors.isEmpty() ? everyone : authors);
+}
+
+QString Identifier(const TPackage& package)
+{
+    for (const auto& [id, value] : package.Identifiers)
+        if (!id.isEmpty() && id == package.UniqueId) return value;
+    return package.Identifiers.isEmpty() ? QString() : package.Identifiers.first().second;
+}
+
+// True when the book carries encryption other than font obfuscation (which only scrambles
+// embedded fonts and leaves the book readable).
+bool IsEncrypted(const TZipReader& zip, TAbortQuery abort)
+{
+    if (zip.IndexOf(QStringLiteral("META-INF/rights.xml")) >= 0) return true;
+    QByteArray bytes;
+    const qsizetype index = zip.IndexOf(QStringLiteral("META-INF/encryption.xml"));
+    if (index < 0) return false;
+    if (!zip.Read(index, bytes, MaxXmlSize, abort)) return true;
+    QXmlStreamReader xml(bytes);
+    while (!xml.atEnd()) {
+        xml.readNext();
+        if (xml.isStartElement() && xml.name() == QLatin1String("EncryptionMethod")) {
+            const auto algorithm = xml.attributes().value(QLatin1String("Algorithm"));
+            if (algorithm != QLatin1String("http://www.idpf.org/2008/embedding") &&
+                algorithm != QLatin1String("http://ns.adobe.com/pdf/enc#RC"))
+                return true;
+        }
+    }
+    return false;
+}
+
+const TManifestItem* ItemById(const TPackage& package, const QString& id)
+{
+    for (const TManifestItem& item : package.Manifest)
+        if (item.Id == id) return &item;
+    return nullptr;
+}
+
+bool IsImageName(const QString& name)
+{
+    static const QRegularExpression image(QStringLiteral("\\.(jpe?g|png|gif|bmp|webp)$"),
+                                          QRegularExpression::CaseInsensitiveOption);
+    return image.match(name).hasMatch();
+}
+
+// The first picture a page shows, as an entry name.
+QString FirstImageOfPage(const TZipReader& zip, const QString& page, TAbortQuery abort)
+{
+    QByteArray bytes;
+    if (!zip.Read(page, bytes, MaxXmlSize, abort)) return {};
+    static const QRegularExpression image(
+        QStringLiteral("<(?:\\w+:)?(?:img|image)\\b[^>]*?\\s(?:src|xlink:href|href)\\s*=\\s*[\"'](["
+                       "^\"']+)[\"']"),
+        QRegularExpression::CaseInsensitiveOption);
+    const QRegularExpressionMatch m = image.match(QString::fromUtf8(bytes));
+    return m.hasMatch() ? ResolveHref(page, m.captured(1)) : QString();
+}
+
+QString CoverEntry(const TZipReader& zip, const TPackage& package, TAbortQuery abort)
+{
+    for (const TManifestItem& item : package.Manifest)
+        if (item.Properties.split(QLatin1Char(' ')).contains(QLatin1String("cover-image")))
+            return item.Href;
+    if (!package.CoverId.isEmpty()) {
+        if (const TManifestItem* item = ItemById(package, package.CoverId)) return item->Href;
+        // Some books name the picture's path instead of its id.
+        const QString href = ResolveHref(package.OpfPath, package.CoverId);
+        if (zip.IndexOf(href) >= 0) return href;
+    }
+    if (!package.GuideCover.isEmpty()) {
+        if (IsImageName(package.GuideCover)) return package.GuideCover;
+        const QString image = FirstImageOfPage(zip, package.GuideCover, abort);
+        if (!image.isEmpty()) return image;
+    }
+    if (const TManifestItem* first = ItemById(package, package.FirstSpineId))
+        return FirstImageOfPage(zip, first->Href, abort);
+    return {};
+}
+
+} // namespace
+
+EXPORT unsigned char GetFileInfo(const char* fileName, TBookInfo* info, TAbortQuery abort)
+{
+    if (!fileName || !info) return 0;
+    const TZipReader zip(fileName);
+    TPackage package;
+    if (!zip.IsOpen() || !ReadPackage(zip, package, abort) || Stopped(abort)) return 0;
+    TBookInfo out = *info;
+    PutText(&out, biTitle, package.Title);
+    PutText(&out, biAuthor, Authors(package));
+    PutText(&out, biSubject, package.Subjects.join(QStringLiteral("; ")));
+    PutText(&out, biPublisher, package.Publisher);
+    PutText(&out, biComment, PlainTextFromHtml(package.Description), true);
+    PutText(&out, biCreationDate, NormalizeDate(package.PublicationDate));
+    PutText(&out, biModificationDate, NormalizeDate(package.ModificationDate));
+    PutText(&out, biIdentifier, Identifier(package));
+    PutText(&out, biLanguage, package.Language);
+    out.Data[biEncrypted] = IsEncrypted(zip, abort) ? 1 : 0;
+    std::memcpy(info, &out, sizeof out);
+    return 1;
+}
+
+EXPORT unsigned char GetThumbnail(const char* fileName, TThumbnailInfo* thumbnail,
+                                  TAbortQuery abort)
+{
+    if (!fileName || !thumbnail) return 0;
+    const TZipReader zip(fileName);
+    TPackage package;
+    if (!zip.IsOpen() || !ReadPackage(zip, package, abort)) return 0;
+    const QString cover = CoverEntry(zip, package, abort);
+    QByteArray bytes;
+    if (cover.isEmpty() || Stopped(abort) || !zip.Read(cover, bytes, MaxPartSize, abort)) return 0;
+    return PutThumbnail(thumbnail, DecodeScaled(bytes, WantedSize(thumbnail))) ? 1 : 0;
+}
