@@ -73,6 +73,24 @@ int MoveToTrash(const QString& path)
     return 0;
 }
 
+// Runs `step` (source entry, target entry) for every entry of the folder `source` but "." and
+// "..", and stops at the first error, which it returns.
+int ForEachEntry(const QString& source, const QString& target,
+                 int (*step)(const QString&, const QString&))
+{
+    DIR* dir = opendir(Native(source).constData());
+    if (!dir) return errno;
+    int error = 0;
+    while (dirent* entry = readdir(dir)) {
+        if (strcmp(entry->d_name, ".") == 0 || strcmp(entry->d_name, "..") == 0) continue;
+        const QString name = QFile::decodeName(entry->d_name);
+        error = step(source + u'/' + name, target + u'/' + name);
+        if (error) break;
+    }
+    closedir(dir);
+    return error;
+}
+
 // Copies a file or a whole folder to `target`, merging into an existing folder and overwriting
 // same-named files. Returns 0 or an errno value; stops at the first failure.
 int CopyEntry(const QString& source, const QString& target)
@@ -95,17 +113,7 @@ int CopyEntry(const QString& source, const QString& target)
             !S_ISDIR(existing.st_mode))
             return errno == EEXIST ? ENOTDIR : errno;
     }
-    DIR* dir = opendir(Native(source).constData());
-    if (!dir) return errno;
-    int error = 0;
-    while (dirent* entry = readdir(dir)) {
-        if (strcmp(entry->d_name, ".") == 0 || strcmp(entry->d_name, "..") == 0) continue;
-        const QString name = QFile::decodeName(entry->d_name);
-        error = CopyEntry(source + u'/' + name, target + u'/' + name);
-        if (error) break;
-    }
-    closedir(dir);
-    return error;
+    return ForEachEntry(source, target, CopyEntry);
 }
 
 // Moves a file or folder to `target`: a rename where it can, otherwise a complete copy
@@ -118,17 +126,7 @@ int MoveEntry(const QString& source, const QString& target)
     if (S_ISDIR(src.st_mode) && targetExists) {
         if (!S_ISDIR(dst.st_mode)) return ENOTDIR;
         // Merge: move the contents one by one, then drop the emptied folder.
-        DIR* dir = opendir(Native(source).constData());
-        if (!dir) return errno;
-        int error = 0;
-        while (dirent* entry = readdir(dir)) {
-            if (strcmp(entry->d_name, ".") == 0 || strcmp(entry->d_name, "..") == 0) continue;
-            const QString name = QFile::decodeName(entry->d_name);
-            error = MoveEntry(source + u'/' + name, target + u'/' + name);
-            if (error) break;
-        }
-        closedir(dir);
-        if (error) return error;
+        if (const int error = ForEachEntry(source, target, MoveEntry)) return error;
         return rmdir(Native(source).constData()) == 0 ? 0 : errno;
     }
     if (targetExists && S_ISDIR(dst.st_mode)) return EISDIR;
