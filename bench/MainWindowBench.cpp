@@ -39,7 +39,8 @@ std::unique_ptr<TXALVarnixForm> NewWindow()
 {
     auto form = std::make_unique<TXALVarnixForm>(Library().filePath("Korvel.ini"));
     form->show();
-    while (form->CurrentCategory() != form->SystemCategory()->Child(0)) QCoreApplication::processEvents();
+    while (form->CurrentCategory() != form->SystemCategory()->Child(0))
+        QCoreApplication::processEvents();
     return form;
 }
 
@@ -55,7 +56,8 @@ void BM_FocusShelfToFirstPaint(benchmark::State& state)
         TCategory* shelf = library->Category(0);
         state.ResumeTiming();
         form->SelectCategory(shelf);
-        while (form->ThumbnailView()->Items().Count() == 0) QCoreApplication::processEvents();
+        while (form->ThumbnailView()->Items().Count() == 0)
+            QCoreApplication::processEvents();
         QWidget* view = grid ? static_cast<QWidget*>(form->ThumbnailView()) : form->BookList();
         benchmark::DoNotOptimize(view->grab());
         state.PauseTiming();
@@ -63,7 +65,12 @@ void BM_FocusShelfToFirstPaint(benchmark::State& state)
         state.ResumeTiming();
     }
 }
-BENCHMARK(BM_FocusShelfToFirstPaint)->Arg(0)->Arg(1)->Iterations(3)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_FocusShelfToFirstPaint)
+    ->Arg(0)
+    ->Arg(1)
+    ->Iterations(3)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
 void BM_Search10000Books(benchmark::State& state)
 {
@@ -78,11 +85,13 @@ void BM_Search10000Books(benchmark::State& state)
         form->SearchEdit()->setText(QStringLiteral("book 99"));
         if (warm) {
             form->StartSearch();
-            while (form->SearchRunning()) QCoreApplication::processEvents();
+            while (form->SearchRunning())
+                QCoreApplication::processEvents();
         }
         state.ResumeTiming();
         form->StartSearch();
-        while (form->SearchRunning()) QCoreApplication::processEvents();
+        while (form->SearchRunning())
+            QCoreApplication::processEvents();
         state.counters["hits"] = form->SearchHitCount();
         state.PauseTiming();
         form.reset();
@@ -90,7 +99,12 @@ void BM_Search10000Books(benchmark::State& state)
     }
     SetMessageBoxAnswer(nullptr);
 }
-BENCHMARK(BM_Search10000Books)->Arg(0)->Arg(1)->Iterations(3)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_Search10000Books)
+    ->Arg(0)
+    ->Arg(1)
+    ->Iterations(3)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
 } // namespace
 

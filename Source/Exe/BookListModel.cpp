@@ -13,13 +13,13 @@
 namespace {
 
 const char* const Captions[TBookListModel::ColumnCount] = {
-    "文件名", "标题", "作者", "类别", "主题", "出版商", "加密", "创建日期", "修改日期",
+    "文件名", "标题", "作者", "类别", "主题",       "出版商", "加密", "创建日期", "修改日期",
     "大小",   "页数", "词数", "字数", "修订版本号", "关键字", "注释", "路径"};
 
 const TBookInfoOffset InfoFields[TBookListModel::ColumnCount] = {
-    biTitle, biTitle,          biAuthor,           biCategory,  biSubject,   biPublisher,
-    biTitle, biCreationDate,   biModificationDate, biTitle,     biPageCount, biWordCount,
-    biCharCount, biRevision,   biKeywords,         biComment,   biTitle};
+    biTitle,     biTitle,        biAuthor,           biCategory, biSubject,   biPublisher,
+    biTitle,     biCreationDate, biModificationDate, biTitle,    biPageCount, biWordCount,
+    biCharCount, biRevision,     biKeywords,         biComment,  biTitle};
 
 // Texts compare by their code page 936 bytes with ASCII letters folded, as the list always
 // sorted (so Chinese titles come in the code page's order).
@@ -92,14 +92,16 @@ QVariant TBookListModel::data(const QModelIndex& index, int role) const
 
 QVariant TBookListModel::headerData(int section, Qt::Orientation orientation, int role) const
 {
-    if (orientation == Qt::Horizontal && role == Qt::DisplayRole && section >= 0 && section < ColumnCount)
+    if (orientation == Qt::Horizontal && role == Qt::DisplayRole && section >= 0 &&
+        section < ColumnCount)
         return Caption(section);
     return {};
 }
 
 Qt::ItemFlags TBookListModel::flags(const QModelIndex& index) const
 {
-    return index.isValid() ? Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsDragEnabled : Qt::NoItemFlags;
+    return index.isValid() ? Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsDragEnabled
+                           : Qt::NoItemFlags;
 }
 
 QStringList TBookListModel::mimeTypes() const
@@ -111,7 +113,8 @@ QMimeData* TBookListModel::mimeData(const QModelIndexList&) const
 {
     // The dragged books are the list's selection; the data only marks the drag as ours.
     auto* data = new QMimeData;
-    data->setData(QString::fromLatin1(TNavigatorModel::BooksMimeType), QByteArray::number(qintptr(this)));
+    data->setData(QString::fromLatin1(TNavigatorModel::BooksMimeType),
+                  QByteArray::number(qintptr(this)));
     return data;
 }
 
@@ -142,9 +145,10 @@ int TBookListModel::AddRow(TFileItem* item)
     int row = static_cast<int>(FRows.size());
     if (FSortColumn >= 0) {
         InitRow(item);
-        row = static_cast<int>(std::upper_bound(FRows.begin(), FRows.end(), item,
-                                                [this](TFileItem* a, TFileItem* b) { return LessThan(a, b); }) -
-                               FRows.begin());
+        row = static_cast<int>(
+            std::upper_bound(FRows.begin(), FRows.end(), item,
+                             [this](TFileItem* a, TFileItem* b) { return LessThan(a, b); }) -
+            FRows.begin());
     }
     beginInsertRows(QModelIndex(), row, row);
     FRows.insert(row, item);
@@ -196,16 +200,20 @@ void TBookListModel::Sort(int column, Qt::SortOrder order)
     keyed.reserve(static_cast<size_t>(FRows.size()));
     for (TFileItem* item : FRows) {
         InitRow(item);
-        keyed.push_back({column == SizeColumn ? QByteArray() : SortKey(Text(item, column)), item->Size(), item});
+        keyed.push_back({column == SizeColumn ? QByteArray() : SortKey(Text(item, column)),
+                         item->Size(), item});
     }
     const bool ascending = order == Qt::AscendingOrder;
     std::stable_sort(keyed.begin(), keyed.end(), [&](const TKeyed& a, const TKeyed& b) {
-        const int r = column == SizeColumn ? (a.Size < b.Size ? -1 : (a.Size > b.Size ? 1 : 0)) : a.Key.compare(b.Key);
+        const int r = column == SizeColumn ? (a.Size < b.Size ? -1 : (a.Size > b.Size ? 1 : 0))
+                                           : a.Key.compare(b.Key);
         return ascending ? r < 0 : r > 0;
     });
-    for (size_t i = 0; i < keyed.size(); ++i) FRows[static_cast<qsizetype>(i)] = keyed[i].Item;
+    for (size_t i = 0; i < keyed.size(); ++i)
+        FRows[static_cast<qsizetype>(i)] = keyed[i].Item;
     QModelIndexList after;
-    for (const QModelIndex& i : before) after << index(RowOf(old.value(i.row())), i.column());
+    for (const QModelIndex& i : before)
+        after << index(RowOf(old.value(i.row())), i.column());
     changePersistentIndexList(before, after);
     emit layoutChanged();
 }

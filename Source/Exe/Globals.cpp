@@ -15,7 +15,8 @@ QByteArray UnscrambleServerAddress(const QByteArray& base64)
     if (decoded.decodingStatus != QByteArray::Base64DecodingStatus::Ok) return {};
     const QByteArray& data = decoded.decoded;
     if (data.size() < 2) return {};
-    quint16 key = static_cast<quint8>(data[0]) | static_cast<quint16>(static_cast<quint8>(data[1]) << 8);
+    quint16 key =
+        static_cast<quint8>(data[0]) | static_cast<quint16>(static_cast<quint8>(data[1]) << 8);
     const QByteArray payload = data.mid(2);
     const qsizetype count = payload.size() % 256;
     QByteArray plain;

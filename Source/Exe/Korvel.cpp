@@ -53,7 +53,8 @@ int main(int argc, char* argv[])
         // cancel the program's end).
         QObject::connect(&application, &QGuiApplication::lastWindowClosed, &instance,
                          [&instance] { instance.SetMainWindow(nullptr); });
-        QObject::connect(&instance, &TSingleInstance::RescanRequested, &mainForm, &TXALVarnixForm::RescanReaders);
+        QObject::connect(&instance, &TSingleInstance::RescanRequested, &mainForm,
+                         &TXALVarnixForm::RescanReaders);
         mainForm.show();
         application.exec();
         instance.SetMainWindow(nullptr);

@@ -146,12 +146,14 @@ void TXALVarnixForm::CreateActions()
         const QModelIndex index = FNavigator->currentIndex();
         if (!index.isValid()) return;
         std::function<void(const QModelIndex&)> collapse = [&](const QModelIndex& i) {
-            for (int r = 0; r < FNavigatorModel->rowCount(i); ++r) collapse(FNavigatorModel->index(r, 0, i));
+            for (int r = 0; r < FNavigatorModel->rowCount(i); ++r)
+                collapse(FNavigatorModel->index(r, 0, i));
             FNavigator->collapse(i);
         };
         collapse(index);
     });
-    connect(ActOptions, &QAction::triggered, this, [this] { PopupBelow(NavigatorMenu, FOptionsButton, 0); });
+    connect(ActOptions, &QAction::triggered, this,
+            [this] { PopupBelow(NavigatorMenu, FOptionsButton, 0); });
     connect(ActShowNavigator, &QAction::triggered, this,
             [this] { FNavigatorPanel->setVisible(!FNavigatorPanel->isVisible()); });
     connect(ActViewThumb, &QAction::toggled, this, [this] { UpdateViewVisibility(); });
@@ -196,11 +198,13 @@ void TXALVarnixForm::CreateMenus()
     SearchMenu = new QMenu(this);
     SearchMenu->addAction(ActFindAll);
     SearchMenu->addSeparator();
-    for (QAction* a : ActFind) SearchMenu->addAction(a);
+    for (QAction* a : ActFind)
+        SearchMenu->addAction(a);
     // Choosing a field gives up "all"; choosing "all" clears the fields.
     connect(ActFindAll, &QAction::triggered, this, [this](bool on) {
         if (on)
-            for (QAction* a : ActFind) a->setChecked(false);
+            for (QAction* a : ActFind)
+                a->setChecked(false);
     });
     for (QAction* a : ActFind)
         connect(a, &QAction::triggered, this, [this](bool on) {
@@ -252,7 +256,8 @@ void TXALVarnixForm::UpdateActions()
     if (FThumbnailView->isVisibleTo(this) != ActViewThumb->isChecked() ||
         FBookList->isVisibleTo(this) != ActViewList->isChecked())
         UpdateViewVisibility();
-    if (!ActFindAll->isChecked() && std::none_of(ActFind.begin(), ActFind.end(), [](QAction* a) { return a->isChecked(); }))
+    if (!ActFindAll->isChecked() &&
+        std::none_of(ActFind.begin(), ActFind.end(), [](QAction* a) { return a->isChecked(); }))
         ActFindAll->setChecked(true);
 }
 
@@ -268,15 +273,16 @@ void TXALVarnixForm::NewFolder()
     name = name.trimmed();
     if (name.isEmpty()) return;
     if (name.size() > 64) {
-        ShowMessageBox(QStringLiteral("新书架名称最多只能包含64个字符。"), QString(), mbOK | mbIconExclamation);
+        ShowMessageBox(QStringLiteral("新书架名称最多只能包含64个字符。"), QString(),
+                       mbOK | mbIconExclamation);
         return;
     }
     const QModelIndex parentIndex = FNavigator->currentIndex();
     const bool shown = FNavigatorModel->rowCount(parentIndex) == c->CategoryCount();
     const int index = CreateBookshelf(c, name);
     if (index < 0) {
-        ShowMessageBox(QStringLiteral("建立新书架失败，可能书架已存在或名称包含无效字符。"), QString(),
-                       mbOK | mbIconExclamation);
+        ShowMessageBox(QStringLiteral("建立新书架失败，可能书架已存在或名称包含无效字符。"),
+                       QString(), mbOK | mbIconExclamation);
         return;
     }
     if (shown && FNavigatorModel->canFetchMore(parentIndex) == false)
@@ -291,7 +297,8 @@ void TXALVarnixForm::DeleteFolder()
 {
     TCursorControl wait;
     const int answer = ShowMessageBox(
-        QStringLiteral("是否将选中的书架删除至回收站？\r\n\r\n选择 是 删除至回收站\r\n选择 否 彻底删除"),
+        QStringLiteral(
+            "是否将选中的书架删除至回收站？\r\n\r\n选择 是 删除至回收站\r\n选择 否 彻底删除"),
         QStringLiteral("确认"), mbYesNoCancel | mbIconQuestion);
     if (answer != mrYes && answer != mrNo) return;
     if (FReading > 0) return;
@@ -322,7 +329,8 @@ void TXALVarnixForm::AddBooksCommand()
         FOpenFilterExtended = true;
         const QString supported = FileInfoManager().SupportedFilter();
         if (!supported.isEmpty())
-            FOpenFilter += QStringLiteral(";;所有支持的文件 (%1)").arg(QString(supported).replace(u';', u' '));
+            FOpenFilter +=
+                QStringLiteral(";;所有支持的文件 (%1)").arg(QString(supported).replace(u';', u' '));
     }
     QStringList files;
     if (OnChooseFiles) {
@@ -357,8 +365,9 @@ void TXALVarnixForm::AddBooks(const QStringList& files)
         if (QFileInfo::exists(folder + name)) {
             int answer = remembered;
             if (answer == mrNone) {
-                answer = ShowMessageBox(QStringLiteral("%1\r\n文件已存在，是否要删除原文件？").arg(name),
-                                        QStringLiteral("确认"), mbYesNoOverwriteIgnoreCancel | mbIconQuestion);
+                answer = ShowMessageBox(
+                    QStringLiteral("%1\r\n文件已存在，是否要删除原文件？").arg(name),
+                    QStringLiteral("确认"), mbYesNoOverwriteIgnoreCancel | mbIconQuestion);
                 if (answer == mrOverwriteAll) remembered = answer = mrYes;
                 if (answer == mrIgnoreAll) remembered = answer = mrNo;
             }
@@ -369,7 +378,8 @@ void TXALVarnixForm::AddBooks(const QStringList& files)
             if (answer == mrNo) continue;
         }
         const int result = AddBook(c, file);
-        if (result >= FBookListModel->rowCount() || (result >= 0 && FBookListModel->RowOf(c->Item(result)) < 0)) {
+        if (result >= FBookListModel->rowCount() ||
+            (result >= 0 && FBookListModel->RowOf(c->Item(result)) < 0)) {
             TFileItem* item = c->Item(result);
             FBookListModel->AddRow(item);
             FThumbnailView->Items().Add(reinterpret_cast<quintptr>(item));
@@ -377,8 +387,8 @@ void TXALVarnixForm::AddBooks(const QStringList& files)
             c->Item(result)->Reload();
             FBookListModel->RowChanged(c->Item(result));
         } else if (result == -1) {
-            ShowMessageBox(QStringLiteral("添加新书失败，可能文件正在使用中，请稍后再试。"), QString(),
-                           mbOK | mbIconExclamation);
+            ShowMessageBox(QStringLiteral("添加新书失败，可能文件正在使用中，请稍后再试。"),
+                           QString(), mbOK | mbIconExclamation);
         }
         if (progress.Cancelled()) {
             cancelled = true;
@@ -393,7 +403,8 @@ void TXALVarnixForm::AddBooks(const QStringList& files)
 void TXALVarnixForm::DeleteBooks()
 {
     const int answer = ShowMessageBox(
-        QStringLiteral("是否将选中的项目删除至回收站？\r\n\r\n选择 是 删除至回收站\r\n选择 否 彻底删除"),
+        QStringLiteral(
+            "是否将选中的项目删除至回收站？\r\n\r\n选择 是 删除至回收站\r\n选择 否 彻底删除"),
         QStringLiteral("确认"), mbYesNoCancel | mbIconQuestion);
     if (answer != mrYes && answer != mrNo) return;
     if (FReading > 0) return;
@@ -411,12 +422,13 @@ void TXALVarnixForm::DeleteBooks()
         TFileItem* book = FBookListModel->Item(rows[i]);
         progress.SetStepText(QStringLiteral("正在删除 %1 ...").arg(book->Name()), 1);
         if (!DeleteBook(book, answer == mrYes)) {
-            ShowMessageBox(QStringLiteral("删除文件失败，可能文件正在使用中。请稍后再试。"), QStringLiteral("错误"),
-                           mbOK | mbIconExclamation);
+            ShowMessageBox(QStringLiteral("删除文件失败，可能文件正在使用中。请稍后再试。"),
+                           QStringLiteral("错误"), mbOK | mbIconExclamation);
             continue;
         }
         RemoveBookRow(rows[i]);
-        if (FSystemCategory->HasSearchResults()) FSystemCategory->FindSearchResults()->Items().Remove(book);
+        if (FSystemCategory->HasSearchResults())
+            FSystemCategory->FindSearchResults()->Items().Remove(book);
         if (c) c->Items().Remove(book);
     }
     if (focusRow >= 0 && FBookListModel->rowCount() > 0) {
@@ -434,14 +446,16 @@ void TXALVarnixForm::OpenBook()
     TFileItem* book = CurrentBook();
     if (!book) return;
     if (!QDesktopServices::openUrl(QUrl::fromLocalFile(book->GetFullPath())))
-        ShowMessageBox(QStringLiteral("打开文件失败, %1").arg(QString::fromLocal8Bit(strerror(ENOEXEC))), QString(),
-                       mbOK | mbIconExclamation);
+        ShowMessageBox(
+            QStringLiteral("打开文件失败, %1").arg(QString::fromLocal8Bit(strerror(ENOEXEC))),
+            QString(), mbOK | mbIconExclamation);
 }
 
 void TXALVarnixForm::ShowBookProperties()
 {
     TCursorControl wait;
-    if (TFileItem* book = CurrentBook()) FileInfoManager().ShowProperties(this, book->GetFullPath());
+    if (TFileItem* book = CurrentBook())
+        FileInfoManager().ShowProperties(this, book->GetFullPath());
 }
 
 void TXALVarnixForm::SelectAllBooks()
@@ -455,7 +469,8 @@ void TXALVarnixForm::Help()
     const QString path = Folders::ProgramFolder() + QStringLiteral("Help.chm");
     if (QFileInfo::exists(path)) {
         if (!QDesktopServices::openUrl(QUrl::fromLocalFile(path)))
-            ShowMessageBox(QStringLiteral("打开帮助文件失败。"), QString(), mbOK | mbIconExclamation);
+            ShowMessageBox(QStringLiteral("打开帮助文件失败。"), QString(),
+                           mbOK | mbIconExclamation);
         return;
     }
     TCategory* store = FSystemCategory->Child(0);
@@ -481,8 +496,8 @@ void TXALVarnixForm::About()
 void TXALVarnixForm::SearchCommand()
 {
     if (SearchRunning()) {
-        if (ShowMessageBox(QStringLiteral("正在搜索文件，确定要停止搜索吗？"), QStringLiteral("确认"),
-                           mbYesNo | mbIconQuestion) == mrYes)
+        if (ShowMessageBox(QStringLiteral("正在搜索文件，确定要停止搜索吗？"),
+                           QStringLiteral("确认"), mbYesNo | mbIconQuestion) == mrYes)
             StopSearch();
         return;
     }
@@ -512,7 +527,7 @@ void TXALVarnixForm::StartSearch()
     TKeywordList keywords = SplitKeywords(FSearchEdit->text());
     FHitCount = 0;
     TCategory* walkSlots[4] = {FSystemCategory->LocalLibrary(), FSystemCategory->ReaderSlot(0),
-                           FSystemCategory->ReaderSlot(1), nullptr};
+                               FSystemCategory->ReaderSlot(1), nullptr};
     ModelGuard().WalkStarted();
     FSearchThread = std::make_unique<std::thread>([this, walkSlots, keywords, mask]() mutable {
         QStringList scratch;
@@ -521,8 +536,9 @@ void TXALVarnixForm::StartSearch()
             try {
                 WalkCategory(slot, FSearchStop, [&](TFileItem* item) {
                     if (MatchesKeywords(item, keywords, scratch, mask))
-                        QCoreApplication::postEvent(this, new TCommandEvent(TCommandEvent::SearchHitType(), cmSearchHit,
-                                                                            reinterpret_cast<quintptr>(item)));
+                        QCoreApplication::postEvent(
+                            this, new TCommandEvent(TCommandEvent::SearchHitType(), cmSearchHit,
+                                                    reinterpret_cast<quintptr>(item)));
                 });
             } catch (...) {
                 // A book or shelf that cannot be searched is skipped.
@@ -560,11 +576,11 @@ void TXALVarnixForm::SearchFinished()
     FSearchEdit->setEnabled(true);
     if (FSearchThread) StopSearch(); // the worker has ended: collect it
     if (FHitCount > 0)
-        ShowMessageBox(QStringLiteral("搜索已完成，共搜索到 %1 个文件").arg(FHitCount), QStringLiteral("提示"),
-                       mbOK | mbIconInformation);
+        ShowMessageBox(QStringLiteral("搜索已完成，共搜索到 %1 个文件").arg(FHitCount),
+                       QStringLiteral("提示"), mbOK | mbIconInformation);
     else
-        ShowMessageBox(QStringLiteral("搜索已完成，没有搜索到符合要求的文件"), QStringLiteral("提示"),
-                       mbOK | mbIconInformation);
+        ShowMessageBox(QStringLiteral("搜索已完成，没有搜索到符合要求的文件"),
+                       QStringLiteral("提示"), mbOK | mbIconInformation);
     FThumbnailView->viewport()->update();
     FNavigator->viewport()->update();
     FBookList->viewport()->update();

@@ -9,8 +9,8 @@
 #include "FileOperations.h"
 #include "ModelGuard.h"
 #include "NavigatorModel.h"
-#include "ThumbnailPainter.h"
 #include "rkView.h"
+#include "ThumbnailPainter.h"
 #include "uMsgDlg.h"
 
 #include <QAction>
@@ -108,7 +108,8 @@ void TXALVarnixForm::CreateViews()
             QAction* a = menu.addAction(TBookListModel::Caption(i));
             a->setCheckable(true);
             a->setChecked(!header->isSectionHidden(i));
-            connect(a, &QAction::toggled, this, [header, i](bool on) { header->setSectionHidden(i, !on); });
+            connect(a, &QAction::toggled, this,
+                    [header, i](bool on) { header->setSectionHidden(i, !on); });
         }
         menu.exec(header->mapToGlobal(p));
     });
@@ -117,7 +118,8 @@ void TXALVarnixForm::CreateViews()
     connect(FBookList, &QTreeView::doubleClicked, this, [this] { Run(ActOpenFile); });
     connect(FBookList, &QWidget::customContextMenuRequested, this, [this](const QPoint& p) {
         const QModelIndex index = FBookList->indexAt(p);
-        if (index.isValid() && !FBookList->selectionModel()->isRowSelected(index.row(), QModelIndex()))
+        if (index.isValid() &&
+            !FBookList->selectionModel()->isRowSelected(index.row(), QModelIndex()))
             SelectBookRow(index.row());
         UpdateActions();
         BookMenu->popup(FBookList->viewport()->mapToGlobal(p));
@@ -138,7 +140,9 @@ void TXALVarnixForm::CreateViews()
         auto* item = reinterpret_cast<TFileItem*>(static_cast<quintptr>(value));
         if (!item) return nullptr;
         if (!item->ViewNode) {
-            item->OnProgress = [this](TItemBase* s, TItemBase* i, bool& a) { ItemProgress(s, i, a); };
+            item->OnProgress = [this](TItemBase* s, TItemBase* i, bool& a) {
+                ItemProgress(s, i, a);
+            };
             item->OnLoaded = [this](TItemBase* s) { ItemLoaded(s); };
         }
         book->Item = item;
@@ -149,7 +153,8 @@ void TXALVarnixForm::CreateViews()
     FThumbnailView->viewport()->installEventFilter(this);
     FThumbnailView->OnDblClick = [this](TrkView*) { Run(ActOpenFile); };
     FThumbnailView->OnKeyDown = [this](TrkView*, QKeyEvent* e) { eventFilter(FBookList, e); };
-    FThumbnailView->OnMouseDown = [this](TrkView* view, Qt::MouseButton button, Qt::KeyboardModifiers, int x, int y) {
+    FThumbnailView->OnMouseDown = [this](TrkView* view, Qt::MouseButton button,
+                                         Qt::KeyboardModifiers, int x, int y) {
         if (button != Qt::RightButton) return;
         UpdateActions();
         BookMenu->popup(view->viewport()->mapToGlobal(QPoint(x, y)));
@@ -177,7 +182,8 @@ TFileItem* TXALVarnixForm::CurrentBook() const
 QList<int> TXALVarnixForm::SelectedRows() const
 {
     QList<int> rows;
-    for (const QModelIndex& i : FBookList->selectionModel()->selectedRows()) rows << i.row();
+    for (const QModelIndex& i : FBookList->selectionModel()->selectedRows())
+        rows << i.row();
     std::sort(rows.begin(), rows.end());
     return rows;
 }
@@ -186,7 +192,8 @@ void TXALVarnixForm::SelectCategory(TCategory* category)
 {
     // Make sure every ancestor shows its children, so the category has a node.
     QList<TCategory*> chain;
-    for (TCategory* c = category; c && c != FSystemCategory.get(); c = c->Parent()) chain.prepend(c);
+    for (TCategory* c = category; c && c != FSystemCategory.get(); c = c->Parent())
+        chain.prepend(c);
     for (TCategory* c : chain) {
         const QModelIndex index = FNavigatorModel->IndexOf(c);
         if (!index.isValid()) return;
@@ -205,8 +212,8 @@ void TXALVarnixForm::SelectBookRow(int row)
 {
     if (row < 0 || row >= FBookListModel->rowCount()) return;
     const QModelIndex index = FBookListModel->index(row, 0);
-    FBookList->selectionModel()->setCurrentIndex(
-        index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    FBookList->selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect |
+                                                            QItemSelectionModel::Rows);
     FBookList->scrollTo(index);
 }
 
@@ -233,12 +240,14 @@ void TXALVarnixForm::FillBookViews(TCategory* category)
 {
     QList<TFileItem*> rows;
     rows.reserve(category->ItemCount());
-    for (int i = 0; i < category->ItemCount(); ++i) rows << category->Item(i);
+    for (int i = 0; i < category->ItemCount(); ++i)
+        rows << category->Item(i);
     FBookListModel->SetRows(rows);
     FThumbnailView->BeginUpdate();
     FThumbnailView->Selection().Clear();
     FThumbnailView->Items().Clear();
-    for (TFileItem* item : FBookListModel->Rows()) FThumbnailView->Items().Add(reinterpret_cast<quintptr>(item));
+    for (TFileItem* item : FBookListModel->Rows())
+        FThumbnailView->Items().Add(reinterpret_cast<quintptr>(item));
     FThumbnailView->EndUpdate();
     FShownCategory = category;
 }
@@ -344,16 +353,20 @@ void TXALVarnixForm::SyncListSelection()
     FSyncingSelection = true;
     QItemSelection selection;
     for (int i = 0; i < FThumbnailView->Selection().Count(); ++i) {
-        const int row = FBookListModel->RowOf(
-            reinterpret_cast<TFileItem*>(static_cast<quintptr>(FThumbnailView->Selection().Get(i))));
-        if (row >= 0) selection.select(FBookListModel->index(row, 0), FBookListModel->index(row, 0));
+        const int row = FBookListModel->RowOf(reinterpret_cast<TFileItem*>(
+            static_cast<quintptr>(FThumbnailView->Selection().Get(i))));
+        if (row >= 0)
+            selection.select(FBookListModel->index(row, 0), FBookListModel->index(row, 0));
     }
-    FBookList->selectionModel()->select(selection, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    FBookList->selectionModel()->select(selection, QItemSelectionModel::ClearAndSelect |
+                                                       QItemSelectionModel::Rows);
     const int focus = FThumbnailView->FocusIndex();
     if (focus >= 0 && focus < FThumbnailView->Items().Count()) {
-        const int row = FBookListModel->RowOf(
-            reinterpret_cast<TFileItem*>(static_cast<quintptr>(FThumbnailView->Items().Get(focus))));
-        if (row >= 0) FBookList->selectionModel()->setCurrentIndex(FBookListModel->index(row, 0), QItemSelectionModel::NoUpdate);
+        const int row = FBookListModel->RowOf(reinterpret_cast<TFileItem*>(
+            static_cast<quintptr>(FThumbnailView->Items().Get(focus))));
+        if (row >= 0)
+            FBookList->selectionModel()->setCurrentIndex(FBookListModel->index(row, 0),
+                                                         QItemSelectionModel::NoUpdate);
     }
     FSyncingSelection = false;
 }
@@ -370,7 +383,8 @@ void TXALVarnixForm::HeaderClicked(int section)
     // The grid holds the same rows in the same order.
     FThumbnailView->BeginUpdate();
     FThumbnailView->Items().Clear();
-    for (TFileItem* item : FBookListModel->Rows()) FThumbnailView->Items().Add(reinterpret_cast<quintptr>(item));
+    for (TFileItem* item : FBookListModel->Rows())
+        FThumbnailView->Items().Add(reinterpret_cast<quintptr>(item));
     FThumbnailView->EndUpdate();
 }
 
@@ -389,7 +403,8 @@ int TXALVarnixForm::DropEffect(TCategory* target) const
     // Copy between the local library and a reader, move within one of them (and between the
     // two reader slots, which are of one class).
     const auto topOf = [this](TCategory* c) {
-        while (c && c->Parent() && c->Parent() != FSystemCategory.get()) c = c->Parent();
+        while (c && c->Parent() && c->Parent() != FSystemCategory.get())
+            c = c->Parent();
         return c;
     };
     TCategory* a = topOf(target);
@@ -402,27 +417,33 @@ bool TXALVarnixForm::DropBooks(TCategory* target, int effect)
 {
     if (!effect || FReading > 0) return false;
     const bool move = effect == Qt::MoveAction;
-    const QString question = move ? QStringLiteral("准备移动选中的项，目标书架下同名文件将被覆盖。确定要继续吗？")
-                                  : QStringLiteral("准备复制选中的项，目标书架下同名文件将被覆盖。确定要继续吗？");
-    if (ShowMessageBox(question, QStringLiteral("确认"), mbYesNo | mbIconQuestion) != mrYes) return false;
+    const QString question =
+        move ? QStringLiteral("准备移动选中的项，目标书架下同名文件将被覆盖。确定要继续吗？")
+             : QStringLiteral("准备复制选中的项，目标书架下同名文件将被覆盖。确定要继续吗？");
+    if (ShowMessageBox(question, QStringLiteral("确认"), mbYesNo | mbIconQuestion) != mrYes)
+        return false;
     TCursorControl wait;
     const QList<int> rows = SelectedRows();
     QList<TFileItem*> items;
-    for (int row : rows) items << FBookListModel->Item(row);
+    for (int row : rows)
+        items << FBookListModel->Item(row);
     if (items.isEmpty()) return false;
     if (!CopyOrMoveBooks(target, items, move)) {
-        ShowMessageBox(QStringLiteral("操作失败，请稍后再试。"), QString(), mbOK | mbIconExclamation);
+        ShowMessageBox(QStringLiteral("操作失败，请稍后再试。"), QString(),
+                       mbOK | mbIconExclamation);
         return false;
     }
     if (move) {
         const QModelIndex focus = FBookList->currentIndex();
         const int focusRow = focus.isValid() ? focus.row() : -1;
-        for (int i = rows.size() - 1; i >= 0; --i) RemoveBookRow(rows[i]);
+        for (int i = rows.size() - 1; i >= 0; --i)
+            RemoveBookRow(rows[i]);
         if (focusRow >= 0 && FBookListModel->rowCount() > 0)
             SelectBookRow(std::min(focusRow, FBookListModel->rowCount() - 1));
         TCategory* current = CurrentCategory();
         for (TFileItem* item : items) {
-            if (FSystemCategory->HasSearchResults()) FSystemCategory->FindSearchResults()->Items().Remove(item);
+            if (FSystemCategory->HasSearchResults())
+                FSystemCategory->FindSearchResults()->Items().Remove(item);
             if (current) current->Items().Remove(item);
         }
         FThumbnailView->viewport()->update();
@@ -436,12 +457,14 @@ bool TXALVarnixForm::DropBooks(TCategory* target, int effect)
 bool TXALVarnixForm::RenameCategory(TCategory* category, const QString& text)
 {
     if (text.size() > 64) {
-        ShowMessageBox(QStringLiteral("新书架名称最多只能包含64个字符。"), QString(), mbOK | mbIconExclamation);
+        ShowMessageBox(QStringLiteral("新书架名称最多只能包含64个字符。"), QString(),
+                       mbOK | mbIconExclamation);
         return false;
     }
     const int result = RenameBookshelf(category, text);
     if (result != 0) {
-        ShowMessageBox(QString::fromLocal8Bit(strerror(-result)), QString(), mbOK | mbIconExclamation);
+        ShowMessageBox(QString::fromLocal8Bit(strerror(-result)), QString(),
+                       mbOK | mbIconExclamation);
         return false;
     }
     return true;
@@ -450,16 +473,20 @@ bool TXALVarnixForm::RenameCategory(TCategory* category, const QString& text)
 bool TXALVarnixForm::eventFilter(QObject* watched, QEvent* event)
 {
     // Filters are installed while the window is still being built.
-    if (!FNavigator || !FThumbnailView || !FBookListModel) return QMainWindow::eventFilter(watched, event);
+    if (!FNavigator || !FThumbnailView || !FBookListModel)
+        return QMainWindow::eventFilter(watched, event);
     const bool isBookView = watched == FBookList;
     if (event->type() == QEvent::KeyPress && (isBookView || watched == FNavigator)) {
         auto* key = static_cast<QKeyEvent*>(event);
-        const Qt::KeyboardModifiers mods = key->modifiers() & (Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier);
+        const Qt::KeyboardModifiers mods =
+            key->modifiers() & (Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier);
         QAction* action = nullptr;
         if (isBookView) {
-            if ((key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) && mods == Qt::AltModifier)
+            if ((key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) &&
+                mods == Qt::AltModifier)
                 action = ActFileInfo;
-            else if ((key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) && mods == Qt::NoModifier)
+            else if ((key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) &&
+                     mods == Qt::NoModifier)
                 action = ActOpenFile;
             else if (key->key() == Qt::Key_Insert)
                 action = ActAddFileEx;
@@ -492,7 +519,8 @@ bool TXALVarnixForm::eventFilter(QObject* watched, QEvent* event)
         } else if (event->type() == QEvent::MouseMove && FGridPressAt.x() >= 0) {
             auto* mouse = static_cast<QMouseEvent*>(event);
             if ((mouse->buttons() & Qt::LeftButton) &&
-                (mouse->position().toPoint() - FGridPressAt).manhattanLength() >= QApplication::startDragDistance() &&
+                (mouse->position().toPoint() - FGridPressAt).manhattanLength() >=
+                    QApplication::startDragDistance() &&
                 !SelectedRows().isEmpty()) {
                 FGridPressAt = QPoint(-1, -1);
                 auto* drag = new QDrag(FThumbnailView);
@@ -510,7 +538,8 @@ bool TXALVarnixForm::eventFilter(QObject* watched, QEvent* event)
             auto* mouse = static_cast<QMouseEvent*>(event);
             const QModelIndex index = FNavigator->indexAt(mouse->position().toPoint());
             // A click on the focused store page shows its page again.
-            if (mouse->button() == Qt::LeftButton && index.isValid() && index == FNavigator->currentIndex() &&
+            if (mouse->button() == Qt::LeftButton && index.isValid() &&
+                index == FNavigator->currentIndex() &&
                 dynamic_cast<TBrowserCategory*>(FNavigatorModel->Category(index)))
                 NavigatorFocusChanged(index);
             break;
@@ -530,7 +559,8 @@ bool TXALVarnixForm::eventFilter(QObject* watched, QEvent* event)
             }
             const QModelIndex index = FNavigator->indexAt(drag->position().toPoint());
             const QRect rect = FNavigator->visualRect(index);
-            const bool onItem = index.isValid() && rect.adjusted(0, 2, 0, -2).contains(drag->position().toPoint());
+            const bool onItem =
+                index.isValid() && rect.adjusted(0, 2, 0, -2).contains(drag->position().toPoint());
             const int effect = onItem ? DropEffect(FNavigatorModel->Category(index)) : 0;
             if (effect) {
                 drag->setDropAction(static_cast<Qt::DropAction>(effect));
@@ -548,7 +578,8 @@ bool TXALVarnixForm::eventFilter(QObject* watched, QEvent* event)
             const int effect = ours ? DropEffect(target) : 0;
             drop->setDropAction(Qt::IgnoreAction);
             drop->accept();
-            if (effect) QTimer::singleShot(0, this, [this, target, effect] { DropBooks(target, effect); });
+            if (effect)
+                QTimer::singleShot(0, this, [this, target, effect] { DropBooks(target, effect); });
             return true;
         }
         default:

@@ -11,7 +11,8 @@ TNavigatorModel::TNavigatorModel(TSystemCategory* root, QObject* parent)
     : QAbstractItemModel(parent), FRoot(root)
 {
     FTopLevelRows = FRoot->CategoryCount();
-    for (int i = 0; i < FTopLevelRows; ++i) FRoot->Category(i)->ViewNode = this;
+    for (int i = 0; i < FTopLevelRows; ++i)
+        FRoot->Category(i)->ViewNode = this;
 }
 
 TCategory* TNavigatorModel::Category(const QModelIndex& index) const
@@ -80,7 +81,8 @@ void TNavigatorModel::ShowChildren(const QModelIndex& index)
     const int count = category->CategoryCount();
     if (count > 0) beginInsertRows(index, 0, count - 1);
     FShown.insert(category);
-    for (int i = 0; i < count; ++i) category->Category(i)->ViewNode = this;
+    for (int i = 0; i < count; ++i)
+        category->Category(i)->ViewNode = this;
     if (count > 0) endInsertRows();
 }
 
@@ -137,7 +139,8 @@ void TNavigatorModel::SyncTopLevel()
     const int count = FRoot->CategoryCount();
     if (count > FTopLevelRows) {
         beginInsertRows(QModelIndex(), FTopLevelRows, count - 1);
-        for (int i = FTopLevelRows; i < count; ++i) FRoot->Category(i)->ViewNode = this;
+        for (int i = FTopLevelRows; i < count; ++i)
+            FRoot->Category(i)->ViewNode = this;
         FTopLevelRows = count;
         endInsertRows();
     }

@@ -10,8 +10,8 @@
 #include "IniFile.h"
 #include "ModelGuard.h"
 #include "NavigatorModel.h"
-#include "ThumbnailPainter.h"
 #include "rkView.h"
+#include "ThumbnailPainter.h"
 #include "uMsgDlg.h"
 
 #include <QAction>
@@ -107,7 +107,7 @@ QEvent::Type TCommandEvent::SearchHitType()
 const std::array<TListColumn, BookListColumnCount>& TXALVarnixForm::DesignListColumns()
 {
     static const std::array<TListColumn, BookListColumnCount> columns = [] {
-        static const int widths[BookListColumnCount] = {120, 120, 120, 120, 120, 120, 40, 90, 90,
+        static const int widths[BookListColumnCount] = {120, 120, 120, 120, 120, 120, 40,  90, 90,
                                                         60,  60,  60,  60,  120, 150, 150, 200};
         static const bool shown[BookListColumnCount] = {true,  true,  true,  false, false, true,
                                                         true,  true,  false, true,  true,  false,
@@ -146,7 +146,9 @@ TXALVarnixForm::TXALVarnixForm(const QString& settingsFile, QWidget* parent)
     setWindowTitle(QStringLiteral("KeltoVarnix"));
     FSystemCategory = std::make_unique<TSystemCategory>();
     for (int slot = 0; slot < 2; ++slot)
-        FSystemCategory->ReaderSlot(slot)->OnChange = [this](TReaderCategory* reader) { ReaderChanged(reader); };
+        FSystemCategory->ReaderSlot(slot)->OnChange = [this](TReaderCategory* reader) {
+            ReaderChanged(reader);
+        };
     CreateViews();
 
     // 4. The settings.
@@ -193,7 +195,8 @@ QWidget* TXALVarnixForm::CreateToolBar()
     FOpenButton->setDefaultAction(ActOpenFile);
     row->addWidget(FOpenButton);
 
-    FLibraryButton = NewToolButton(FToolBar, QStringLiteral("LibraryButton"), QStringLiteral("图书馆"));
+    FLibraryButton =
+        NewToolButton(FToolBar, QStringLiteral("LibraryButton"), QStringLiteral("图书馆"));
     FLibraryButton->setToolButtonStyle(Qt::ToolButtonTextOnly);
     row->addWidget(FLibraryButton);
     auto* libraryArrow = NewToolButton(FToolBar, QStringLiteral("LibraryArrow"), QString());
@@ -213,12 +216,14 @@ QWidget* TXALVarnixForm::CreateToolBar()
     FSearchEdit->setToolTip(QStringLiteral("在此输入要搜索的关键字"));
     FSearchEdit->setFixedWidth(180);
     FSearchEdit->installEventFilter(this);
-    FSearchOptionsButton = NewToolButton(searchBox, QStringLiteral("SearchOptionsButton"), QString());
+    FSearchOptionsButton =
+        NewToolButton(searchBox, QStringLiteral("SearchOptionsButton"), QString());
     FSearchOptionsButton->setArrowType(Qt::DownArrow);
     FSearchOptionsButton->setToolTip(QStringLiteral("设置搜索选项"));
     connect(FSearchOptionsButton, &QToolButton::clicked, this,
             [this] { PopupBelow(SearchMenu, FSearchOptionsButton, 8); });
-    FSearchButton = NewToolButton(searchBox, QStringLiteral("SearchButton"), QStringLiteral("搜索"));
+    FSearchButton =
+        NewToolButton(searchBox, QStringLiteral("SearchButton"), QStringLiteral("搜索"));
     FSearchButton->setToolTip(QStringLiteral("搜索"));
     connect(FSearchButton, &QToolButton::clicked, this, [this] { Run(ActSearch); });
     searchRow->addWidget(FSearchEdit);
@@ -267,7 +272,8 @@ QWidget* TXALVarnixForm::CreateNavigator()
     FNavigator->setHeaderHidden(true);
     FNavigator->setRootIsDecorated(false);
     // Nodes open by double click, keys or hovering during a drag: no buttons or lines.
-    FNavigator->setStyleSheet(QStringLiteral("QTreeView::branch { image: none; border-image: none; }"));
+    FNavigator->setStyleSheet(
+        QStringLiteral("QTreeView::branch { image: none; border-image: none; }"));
     FNavigator->setItemsExpandable(true);
     FNavigator->setExpandsOnDoubleClick(true);
     FNavigator->setEditTriggers(QAbstractItemView::EditKeyPressed);
@@ -345,10 +351,12 @@ QWidget* TXALVarnixForm::CreateNotebook()
     FTaskList->setObjectName(QStringLiteral("TaskList"));
     FTaskList->setRootIsDecorated(false);
     FTaskList->setSelectionMode(QAbstractItemView::ExtendedSelection);
-    FTaskList->setHeaderLabels({QStringLiteral("文件名"), QStringLiteral("源地址"), QStringLiteral("大小"),
-                                QStringLiteral("速率"), QStringLiteral("耗时"), QStringLiteral("进度")});
+    FTaskList->setHeaderLabels({QStringLiteral("文件名"), QStringLiteral("源地址"),
+                                QStringLiteral("大小"), QStringLiteral("速率"),
+                                QStringLiteral("耗时"), QStringLiteral("进度")});
     const int taskWidths[] = {120, 253, 80, 80, 80, 100};
-    for (int i = 0; i < 6; ++i) FTaskList->setColumnWidth(i, taskWidths[i]);
+    for (int i = 0; i < 6; ++i)
+        FTaskList->setColumnWidth(i, taskWidths[i]);
     FTaskList->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(FTaskList, &QWidget::customContextMenuRequested, this,
             [this](const QPoint& p) { TaskMenu->popup(FTaskList->viewport()->mapToGlobal(p)); });
@@ -409,10 +417,12 @@ void TXALVarnixForm::LoadSettings()
         if (!VisibleOnSomeScreen(bounds)) bounds.moveTopLeft(QPoint(100, 100));
         setGeometry(bounds);
 
-        const QString state = QStringLiteral("ws") + ini.ReadString(SWindow, QStringLiteral("State"),
-                                                                     QStringLiteral("Normal"));
+        const QString state =
+            QStringLiteral("ws") +
+            ini.ReadString(SWindow, QStringLiteral("State"), QStringLiteral("Normal"));
         for (const TStateName& s : StateNames)
-            if (state.compare(QStringLiteral("ws") + QLatin1String(s.Name), Qt::CaseInsensitive) == 0)
+            if (state.compare(QStringLiteral("ws") + QLatin1String(s.Name), Qt::CaseInsensitive) ==
+                0)
                 setWindowState(s.State);
     }
 
@@ -420,7 +430,8 @@ void TXALVarnixForm::LoadSettings()
     FUserName = ini.ReadString(SLogin, QStringLiteral("UserName"), QString());
     FPassword = ini.ReadString(SLogin, QStringLiteral("Password"), QString());
 
-    const bool thumb = ini.ReadBool(SControls, QStringLiteral("ShowThumbnail"), ActViewThumb->isChecked());
+    const bool thumb =
+        ini.ReadBool(SControls, QStringLiteral("ShowThumbnail"), ActViewThumb->isChecked());
     (thumb ? ActViewThumb : ActViewList)->setChecked(true);
 
     const QString testweb = ini.ReadString(SUpdate, QStringLiteral("Testweb"), QString());
@@ -432,8 +443,8 @@ void TXALVarnixForm::LoadSettings()
                                : Cp936::ToUnicode(UnscrambleServerAddress(scrambled.toLatin1()));
     if (!server.isEmpty()) ProcessSettings().UpdateServer = server;
 
-    const bool autoRun = ini.ReadString(SUpdate, QStringLiteral("AutoRunUpdate"), QStringLiteral("0")) ==
-                         QLatin1String("1");
+    const bool autoRun = ini.ReadString(SUpdate, QStringLiteral("AutoRunUpdate"),
+                                        QStringLiteral("0")) == QLatin1String("1");
     ProcessSettings().AutoMode = autoRun;
     ActAutoRunUpdate->setChecked(autoRun);
     if (ActAutoRunUpdate->isChecked()) FAutoUpdateTimer->start();
@@ -441,7 +452,8 @@ void TXALVarnixForm::LoadSettings()
     // Positions are applied one column after the other the way a header moves its sections,
     // so whatever the file holds, the result is an order of all seventeen columns.
     std::vector<int> order(BookListColumnCount); // display position -> column
-    for (int i = 0; i < BookListColumnCount; ++i) order[FListColumns[i].Position] = i;
+    for (int i = 0; i < BookListColumnCount; ++i)
+        order[FListColumns[i].Position] = i;
     for (int i = 0; i < BookListColumnCount; ++i) {
         TListColumn& c = FListColumns[i];
         const QString n = QString::number(i + 1);
@@ -455,7 +467,8 @@ void TXALVarnixForm::LoadSettings()
         if (width >= 0) c.Width = width;
         c.Visible = ini.ReadBool(SListHeader, QStringLiteral("Visible") + n, c.Visible);
     }
-    for (int p = 0; p < BookListColumnCount; ++p) FListColumns[order[p]].Position = p;
+    for (int p = 0; p < BookListColumnCount; ++p)
+        FListColumns[order[p]].Position = p;
 }
 
 bool TXALVarnixForm::SaveSettings()
@@ -494,14 +507,16 @@ bool TXALVarnixForm::SaveSettings()
 void TXALVarnixForm::ApplyListColumns()
 {
     QHeaderView* header = FBookList->header();
-    for (int i = 0; i < BookListColumnCount; ++i) header->resizeSection(i, FListColumns[i].Width);
+    for (int i = 0; i < BookListColumnCount; ++i)
+        header->resizeSection(i, FListColumns[i].Width);
     for (int p = 0; p < BookListColumnCount; ++p) {
         const int column = int(std::find_if(FListColumns.begin(), FListColumns.end(),
                                             [p](const TListColumn& c) { return c.Position == p; }) -
                                FListColumns.begin());
         header->moveSection(header->visualIndex(column), p);
     }
-    for (int i = 0; i < BookListColumnCount; ++i) header->setSectionHidden(i, !FListColumns[i].Visible);
+    for (int i = 0; i < BookListColumnCount; ++i)
+        header->setSectionHidden(i, !FListColumns[i].Visible);
 }
 
 void TXALVarnixForm::StoreListColumns()
@@ -519,12 +534,14 @@ void TXALVarnixForm::StoreListColumns()
 
 void TXALVarnixForm::PostCommand(int code, quintptr argument)
 {
-    QCoreApplication::postEvent(this, new TCommandEvent(TCommandEvent::CommandType(), code, argument));
+    QCoreApplication::postEvent(this,
+                                new TCommandEvent(TCommandEvent::CommandType(), code, argument));
 }
 
 bool TXALVarnixForm::event(QEvent* event)
 {
-    if (event->type() == TCommandEvent::CommandType() || event->type() == TCommandEvent::SearchHitType()) {
+    if (event->type() == TCommandEvent::CommandType() ||
+        event->type() == TCommandEvent::SearchHitType()) {
         auto* command = static_cast<TCommandEvent*>(event);
         HandleCommand(command->Code, command->Argument);
         return true;

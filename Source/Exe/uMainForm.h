@@ -181,7 +181,8 @@ public:
     // Search.
     QAction* ActSearch = nullptr;
     QAction* ActFindAll = nullptr;
-    std::array<QAction*, 8> ActFind{}; // file name, title, subject, category, author, publisher, keywords, comment
+    std::array<QAction*, 8>
+        ActFind{}; // file name, title, subject, category, author, publisher, keywords, comment
     // Task.
     QAction* ActTaskDel = nullptr;
     QAction* ActTaskDelAll = nullptr;

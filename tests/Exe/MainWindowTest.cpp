@@ -61,7 +61,10 @@ class MainWindowTest : public QObject
     std::unique_ptr<QTemporaryDir> FDir;
     std::unique_ptr<TXALVarnixForm> FForm;
 
-    QString Lib(const QString& rest = QString()) const { return FDir->filePath("Storages/" + rest); }
+    QString Lib(const QString& rest = QString()) const
+    {
+        return FDir->filePath("Storages/" + rest);
+    }
     TSystemCategory* Root() const { return FForm->SystemCategory(); }
     TCategory* Shelf(TCategory* parent, const QString& name)
     {
@@ -112,12 +115,17 @@ private slots:
     {
         FForm->show();
         QTRY_VERIFY(FForm->CurrentCategory() == Root()->Child(0));
-        QTRY_VERIFY(FForm->Navigator()->isExpanded(FForm->NavigatorModel()->IndexOf(Root()->LocalLibrary())));
+        QTRY_VERIFY(FForm->Navigator()->isExpanded(
+            FForm->NavigatorModel()->IndexOf(Root()->LocalLibrary())));
         QCOMPARE(FForm->Notebook()->currentIndex(), 0);
         // Counts show for loaded folder categories only.
-        QCOMPARE(FForm->NavigatorModel()->data(FForm->NavigatorModel()->IndexOf(Root()->LocalLibrary())).toString(),
+        QCOMPARE(FForm->NavigatorModel()
+                     ->data(FForm->NavigatorModel()->IndexOf(Root()->LocalLibrary()))
+                     .toString(),
                  QStringLiteral("本地书库 (0)"));
-        QCOMPARE(FForm->NavigatorModel()->data(FForm->NavigatorModel()->IndexOf(Root()->Child(0))).toString(),
+        QCOMPARE(FForm->NavigatorModel()
+                     ->data(FForm->NavigatorModel()->IndexOf(Root()->Child(0)))
+                     .toString(),
                  QStringLiteral("网上书城"));
     }
 
@@ -181,7 +189,8 @@ private slots:
             QVERIFY(FForm->close());
             QVERIFY(!FForm->SearchRunning());
         }
-        QCOMPARE(answers.Texts.mid(0, 2), QStringList(2, QStringLiteral("正在搜索文件，确定要停止搜索吗？")));
+        QCOMPARE(answers.Texts.mid(0, 2),
+                 QStringList(2, QStringLiteral("正在搜索文件，确定要停止搜索吗？")));
     }
 
     void sortCycle()
@@ -192,7 +201,8 @@ private slots:
         TBookListModel* model = FForm->BookListModel();
         const auto names = [model] {
             QStringList n;
-            for (TFileItem* i : model->Rows()) n << i->Name();
+            for (TFileItem* i : model->Rows())
+                n << i->Name();
             return n;
         };
         QHeaderView* header = FForm->BookList()->header();
@@ -201,15 +211,17 @@ private slots:
         emit header->sectionClicked(0);
         QCOMPARE(names(), QStringList({"Zeta.txt", "small.txt", "big.txt"}));
         emit header->sectionClicked(0);
-        QCOMPARE(names(), QStringList({"Zeta.txt", "small.txt", "big.txt"})); // unsorted: present order kept
-        emit header->sectionClicked(TBookListModel::SizeColumn); // ascending by bytes
+        QCOMPARE(names(),
+                 QStringList({"Zeta.txt", "small.txt", "big.txt"})); // unsorted: present order kept
+        emit header->sectionClicked(TBookListModel::SizeColumn);     // ascending by bytes
         QCOMPARE(names(), QStringList({"Zeta.txt", "small.txt", "big.txt"}));
         QCOMPARE(model->Item(1)->SizeText(), QStringLiteral("900 B"));
         QCOMPARE(model->Item(2)->SizeText(), QStringLiteral("1.5 K"));
         emit header->sectionClicked(0); // one counter: the next click sorts descending
         QCOMPARE(names(), QStringList({"Zeta.txt", "small.txt", "big.txt"}));
         // The grid holds the same rows in the same order.
-        QCOMPARE(FForm->ThumbnailView()->Items().Get(0), qint64(reinterpret_cast<quintptr>(model->Item(0))));
+        QCOMPARE(FForm->ThumbnailView()->Items().Get(0),
+                 qint64(reinterpret_cast<quintptr>(model->Item(0))));
     }
 
     void dropAcceptanceAndCopyOrMove()
@@ -225,9 +237,9 @@ private slots:
         QCOMPARE(FForm->DropEffect(Root()->LocalLibrary()), int(Qt::MoveAction));
         QCOMPARE(FForm->DropEffect(Shelf(reader, "shelf")), int(Qt::CopyAction));
         QCOMPARE(FForm->DropEffect(reader), int(Qt::CopyAction));
-        QCOMPARE(FForm->DropEffect(a), 0);                            // its own shelf
-        QCOMPARE(FForm->DropEffect(Root()->Child(0)), 0);             // the store
-        QCOMPARE(FForm->DropEffect(Root()->ReaderSlot(1)), 0);        // an empty slot
+        QCOMPARE(FForm->DropEffect(a), 0);                     // its own shelf
+        QCOMPARE(FForm->DropEffect(Root()->Child(0)), 0);      // the store
+        QCOMPARE(FForm->DropEffect(Root()->ReaderSlot(1)), 0); // an empty slot
 
         // Moving the only selected book, the last row, focuses the new last row.
         TAnswers answers;
@@ -236,7 +248,8 @@ private slots:
         TCategory* b = Shelf(Root()->LocalLibrary(), "b-shelf");
         const QString moved = FForm->BookListModel()->Item(2)->Name();
         QVERIFY(FForm->DropBooks(b, Qt::MoveAction));
-        QCOMPARE(answers.Texts[0], QStringLiteral("准备移动选中的项，目标书架下同名文件将被覆盖。确定要继续吗？"));
+        QCOMPARE(answers.Texts[0],
+                 QStringLiteral("准备移动选中的项，目标书架下同名文件将被覆盖。确定要继续吗？"));
         QVERIFY(QFile::exists(Lib("b-shelf/" + moved)));
         QCOMPARE(FForm->BookListModel()->rowCount(), 2);
         QCOMPARE(a->ItemCount(), 2);
@@ -286,8 +299,10 @@ private slots:
         QTest::addColumn<QByteArray>("first");
         QTest::addColumn<QByteArray>("second");
         QTest::addColumn<int>("questions");
-        QTest::newRow("overwrite all") << int(mrOverwriteAll) << QByteArray("new") << QByteArray("new") << 1;
-        QTest::newRow("ignore all") << int(mrIgnoreAll) << QByteArray("old") << QByteArray("old") << 1;
+        QTest::newRow("overwrite all")
+            << int(mrOverwriteAll) << QByteArray("new") << QByteArray("new") << 1;
+        QTest::newRow("ignore all")
+            << int(mrIgnoreAll) << QByteArray("old") << QByteArray("old") << 1;
         QTest::newRow("cancel") << int(mrCancel) << QByteArray("old") << QByteArray("old") << 1;
     }
     void addingBooksWithTheOverwriteAnswers()
@@ -306,7 +321,8 @@ private slots:
         Show();
         TCategory* b = Shelf(Root()->LocalLibrary(), "b-shelf");
         Focus(b);
-        FForm->AddBooks({FDir->filePath("in/one.txt"), FDir->filePath("in/new.txt"), FDir->filePath("in/two.txt")});
+        FForm->AddBooks({FDir->filePath("in/one.txt"), FDir->filePath("in/new.txt"),
+                         FDir->filePath("in/two.txt")});
         QCOMPARE(answers.Texts.size(), questions);
         QCOMPARE(answers.Texts[0], QStringLiteral("one.txt\r\n文件已存在，是否要删除原文件？"));
         QFile f1(Lib("b-shelf/one.txt")), f2(Lib("b-shelf/two.txt"));
@@ -322,7 +338,8 @@ private slots:
     {
         QProcess chattr;
         chattr.start("chattr", {"+i", Lib("a-shelf/big.txt")});
-        if (!chattr.waitForFinished() || chattr.exitCode() != 0) QSKIP("cannot make a file undeletable here");
+        if (!chattr.waitForFinished() || chattr.exitCode() != 0)
+            QSKIP("cannot make a file undeletable here");
         TAnswers answers;
         answers.Queue = {mrNo}; // for good
         Show();
@@ -331,7 +348,8 @@ private slots:
         FForm->SelectAllBooks();
         FForm->DeleteBooks();
         QProcess::execute("chattr", {"-i", Lib("a-shelf/big.txt")});
-        QCOMPARE(answers.Texts.value(1), QStringLiteral("删除文件失败，可能文件正在使用中。请稍后再试。"));
+        QCOMPARE(answers.Texts.value(1),
+                 QStringLiteral("删除文件失败，可能文件正在使用中。请稍后再试。"));
         QCOMPARE(a->ItemCount(), 1);
         QCOMPARE(a->Item(0)->Name(), QStringLiteral("big.txt"));
         QCOMPARE(FForm->BookListModel()->rowCount(), 1);
@@ -381,9 +399,11 @@ private slots:
         memset(buffer, 0xAB, sizeof buffer);
         FForm->GetDeviceIdentity(nullptr); // ignored
         FForm->GetDeviceIdentity(buffer);
-        QVERIFY(std::all_of(std::begin(buffer), std::end(buffer), [](unsigned char b) { return b == 0; }));
+        QVERIFY(std::all_of(std::begin(buffer), std::end(buffer),
+                            [](unsigned char b) { return b == 0; }));
         unsigned char identity[88];
-        for (int i = 0; i < 88; ++i) identity[i] = static_cast<unsigned char>(i + 1);
+        for (int i = 0; i < 88; ++i)
+            identity[i] = static_cast<unsigned char>(i + 1);
         Root()->ReaderSlot(0)->SetIdentity(identity);
         FForm->GetDeviceIdentity(buffer);
         QCOMPARE(memcmp(buffer, identity, 88), 0);
