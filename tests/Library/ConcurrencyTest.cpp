@@ -151,3 +151,30 @@ TEST(Concurrency, TheModelChangesWhileAWalkerRuns)
     ModelGuard().SetStopWalkers(nullptr);
     EXPECT_GT(stops, 0);
 }
+
+TEST(Concurrency, EmptyingTheSearchResultsLetsTheWalkGoOn)
+{
+    ModelGuard().SetMainThread();
+    QTemporaryDir dir;
+    MakeLibrary(dir.path(), 3, 10);
+    TRootFileSystemCategory root(QStringLiteral("r"), dir.path());
+    root.EnsureLoaded();
+    TCategory* shelf = root.Category(0);
+    shelf->EnsureLoaded();
+    TSearchResultCategory results(QStringLiteral("搜索结果"), QString());
+    TWalker walker(&root);
+    int stops = 0;
+    ModelGuard().SetStopWalkers([&] {
+        ++stops;
+        walker.Stop();
+    });
+    walker.Start();
+    // The results list books they do not own: emptying them frees nothing the walk holds.
+    for (int i = 0; i < shelf->ItemCount(); ++i) results.Items().Add(shelf->Item(i));
+    results.Items().Remove(shelf->Item(0));
+    results.Clear();
+    EXPECT_EQ(stops, 0);
+    EXPECT_TRUE(walker.Running());
+    walker.Stop();
+    ModelGuard().SetStopWalkers(nullptr);
+}

@@ -312,7 +312,7 @@ int TItemList::Add(TItemBase* object)
 
 void TItemList::Delete(int index)
 {
-    ModelGuard().BeforeChange();
+    if (!FOwner || FOwner->OwnsListed()) ModelGuard().BeforeChange();
     TItemBase* object = FList[static_cast<size_t>(index)];
     {
         TModelLockGuard lock(ModelGuard().Lock());
@@ -346,7 +346,7 @@ void TItemList::Exchange(int first, int second)
 void TItemList::Clear()
 {
     if (FList.empty()) return;
-    ModelGuard().BeforeChange();
+    if (!FOwner || FOwner->OwnsListed()) ModelGuard().BeforeChange();
     while (!FList.empty())
         Delete(Count() - 1);
 }
@@ -398,7 +398,7 @@ void TCategory::SetLoadMode(TLoadMode mode)
 void TCategory::Clear()
 {
     if (FLoadMode != lmCategoriesOnly && FItems) {
-        ModelGuard().BeforeChange();
+        if (OwnsListed()) ModelGuard().BeforeChange();
         std::unique_ptr<TItemList> items = std::move(FItems);
         items.reset();
     }

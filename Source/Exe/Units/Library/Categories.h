@@ -191,6 +191,9 @@ public:
     virtual bool HasChildren();
     virtual void SetLoadMode(TLoadMode mode);
     virtual void Clear();
+    // Whether deleting from this category's lists frees the objects (the search results do
+    // not): only then must a running walk stop first.
+    virtual bool OwnsListed() const { return true; }
 
     TCategoryKind Kind() const { return FKind; }
     TLoadMode LoadMode() const { return FLoadMode; }
@@ -306,6 +309,7 @@ public:
     TSearchResultCategory(const QString& name, const QString& path);
     ~TSearchResultCategory() override;
     bool Load() override;
+    bool OwnsListed() const override { return false; }
     void ItemAdded(TItemBase* object) override;
     void ItemRemoved(TItemBase* object) override;
 };
