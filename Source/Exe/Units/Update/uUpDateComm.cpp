@@ -89,7 +89,9 @@ void TUpdateThread::Synchronize(const std::function<void()>& call)
     }
     std::unique_lock lock(FSyncMutex);
     FPendingCall = &call;
+    // Either the owner's event loop or an owner waiting in WaitFor serves the call.
     QCoreApplication::postEvent(this, new QEvent(QEvent::User));
+    FSyncCond.notify_all();
     FSyncCond.wait(lock, [this] { return FPendingCall == nullptr; });
 }
 
