@@ -138,6 +138,12 @@ TEST_F(Download, HttpReplacesExistingFileAndReportsProgressOnMainThread)
     EXPECT_FALSE(run.OffMainThread);
     EXPECT_EQ(run.Progress.back(),
               std::make_pair(quint32(Package.size()), quint32(Package.size())));
+
+    // Redirects within the allowed schemes are followed.
+    EXPECT_EQ(
+        ::Download(QStringLiteral("http://127.0.0.1:%1/to-pkg").arg(server.Port), Target, run),
+        TUpdateThread::cmDownloaded);
+    EXPECT_EQ(ReadAll(Target), Package);
 }
 
 TEST_F(Download, FtpWithCredentialsInTheUrl)
@@ -182,6 +188,8 @@ TEST_F(Download, FailuresLeaveNoFile)
         QStringLiteral("http://127.0.0.1:%1/broken").arg(server.Port),  // connection cut short
         QStringLiteral("http://127.0.0.1:%1/missing").arg(server.Port), // 404
         QStringLiteral("file:///etc/passwd"),                           // scheme refused
+        QStringLiteral("http://127.0.0.1:%1/to-file")
+            .arg(server.Port), // redirect to a refused scheme
     };
     for (const QString& url : urls) {
         SCOPED_TRACE(url.toStdString());

@@ -1,7 +1,8 @@
 """Loopback servers for the download tests: prints "PORT n" once listening.
 
 usage: serve.py http|ftp ROOT
-HTTP serves ROOT plus /nosize (no length), /broken (cut short) and /slow (trickles).
+HTTP serves ROOT plus /nosize (no length), /broken (cut short), /slow (trickles),
+/to-file and /to-pkg (redirects to a file: URL and to /pkg.zip).
 FTP serves ROOT read-only to user "korvel", password "secret".
 """
 import functools
@@ -31,6 +32,11 @@ class Handler(http.server.SimpleHTTPRequestHandler):
             self.wfile.write(BODY)
             self.wfile.flush()
             self.close_connection = True
+        elif self.path in ("/to-file", "/to-pkg"):
+            self.send_response(302)
+            self.send_header("Location", "file:///etc/passwd" if self.path == "/to-file" else "/pkg.zip")
+            self.send_header("Content-Length", "0")
+            self.end_headers()
         elif self.path == "/slow":
             self.send_response(200)
             self.send_header("Content-Length", str(1024 * 400))
