@@ -159,26 +159,31 @@ TEST(VerDesc, DescSurvivesAndFirmwareFieldsAreSet)
     EXPECT_EQ(result.Edition, "02");
 }
 
-TEST(VerDesc, GbkDescriptorWithEditionNames)
+TEST(VerDesc, ChineseDescriptorsWithEditionNames)
 {
-    const QString xml = QStringLiteral(
-        "<?xml version=\"1.0\" encoding=\"GBK\"?><描述>"
-        "<Mappings><m Manufacturer=\"20\" Model=\"07\" Edition=\"01\" Name=\"别家\" Type=\"5\"/>"
-        "<m Manufacturer=\"1F\" Model=\"07\" Edition=\"01\" Name=\"墨阅 六寸版\" Type=\"2\"/>"
-        "<m ID=\"0502\" Model=\"07\" Edition=\"01\"/></Mappings>"
-        "<Supported><m ID=\"1F\"/></Supported>"
-        "<Versions><v Model=\"07\" Edition=\"01\" ID=\"0140\" "
-        "File=\"固件.zip\"><Desc>修正了翻页</Desc></v></Versions>"
-        "</描述>");
-    QTemporaryDir dir;
-    const QString file = WriteDescriptor(dir, Cp936::FromUnicode(xml));
-    TVerDesc desc(file);
-    EXPECT_EQ(desc.GetEditionName(Query("0136", 5, 2, 0x1F)), QStringLiteral("墨阅 六寸版"));
-    EXPECT_EQ(desc.Type, 2);
-    TVersion result;
-    desc.FindUpdate(Query("0136", 5, 2, 0x1F), result);
-    EXPECT_EQ(result.File, QStringLiteral("固件.zip"));
-    EXPECT_EQ(result.Desc, QStringLiteral("修正了翻页"));
+    for (const char* encoding : {"GBK", "GB2312", "gb2312"}) {
+        SCOPED_TRACE(encoding);
+        QString xml = QStringLiteral(
+            "<?xml version=\"1.0\" encoding=\"ENC\"?><描述>"
+            "<Mappings><m Manufacturer=\"20\" Model=\"07\" Edition=\"01\" Name=\"别家\" "
+            "Type=\"5\"/>"
+            "<m Manufacturer=\"1F\" Model=\"07\" Edition=\"01\" Name=\"墨阅 六寸版\" Type=\"2\"/>"
+            "<m ID=\"0502\" Model=\"07\" Edition=\"01\"/></Mappings>"
+            "<Supported><m ID=\"1F\"/></Supported>"
+            "<Versions><v Model=\"07\" Edition=\"01\" ID=\"0140\" "
+            "File=\"固件.zip\"><Desc>修正了翻页</Desc></v></Versions>"
+            "</描述>");
+        xml.replace(QStringLiteral("ENC"), QString::fromLatin1(encoding));
+        QTemporaryDir dir;
+        const QString file = WriteDescriptor(dir, Cp936::FromUnicode(xml));
+        TVerDesc desc(file);
+        EXPECT_EQ(desc.GetEditionName(Query("0136", 5, 2, 0x1F)), QStringLiteral("墨阅 六寸版"));
+        EXPECT_EQ(desc.Type, 2);
+        TVersion result;
+        desc.FindUpdate(Query("0136", 5, 2, 0x1F), result);
+        EXPECT_EQ(result.File, QStringLiteral("固件.zip"));
+        EXPECT_EQ(result.Desc, QStringLiteral("修正了翻页"));
+    }
 }
 
 TEST(VerDesc, EditionNameDefaults)
