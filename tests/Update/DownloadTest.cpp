@@ -23,13 +23,11 @@ public:
         FProcess.start(QStringLiteral("/usr/bin/python3"),
                        {QStringLiteral(KORVEL_SOURCE_DIR "/Update/serve.py"),
                         QString::fromLatin1(mode), root});
-        while (FProcess.waitForReadyRead(10000)) {
-            const QByteArray line = FProcess.readLine().trimmed();
-            if (line.startsWith("PORT ")) {
-                Port = line.mid(5).toInt();
-                break;
-            }
+        // The line may arrive in pieces: read it only once it is whole.
+        while (!FProcess.canReadLine() && FProcess.waitForReadyRead(10000)) {
         }
+        const QByteArray line = FProcess.readLine().trimmed();
+        if (line.startsWith("PORT ")) Port = line.mid(5).toInt();
     }
     ~TServer()
     {
