@@ -215,6 +215,16 @@ int TFileInfoManager::PluginIndexFor(const QString& fileName) const
     return entry ? entry->Plugin : -1;
 }
 
+const TPluginRecord* TFileInfoManager::PluginFor(const QString& fileName, const QByteArray& name,
+                                                 bool& needDefault) const
+{
+    const int index = PluginIndexFor(fileName);
+    const TPluginRecord* plugin = index >= 0 ? &FPlugins[index] : nullptr;
+    needDefault = plugin && plugin->NeedDefaultSummaryInfo &&
+                  plugin->NeedDefaultSummaryInfo(name.constData()) != 0;
+    return plugin;
+}
+
 bool TFileInfoManager::QueryAbort()
 {
     return CurrentAbort && (*CurrentAbort)();
@@ -226,10 +236,8 @@ bool TFileInfoManager::GetFileInfo(const QString& fileName, TBookInfo& info,
     if (fileName.isEmpty()) return false;
     const TAbortScope scope(abort);
     const QByteArray name = QFile::encodeName(fileName);
-    const int index = PluginIndexFor(fileName);
-    const TPluginRecord* plugin = index >= 0 ? &FPlugins[index] : nullptr;
-    const bool needDefault = plugin && plugin->NeedDefaultSummaryInfo &&
-                             plugin->NeedDefaultSummaryInfo(name.constData()) != 0;
+    bool needDefault = false;
+    const TPluginRecord* plugin = PluginFor(fileName, name, needDefault);
 
     if (QueryAbort()) return false;
     bool result = false;
@@ -248,10 +256,8 @@ bool TFileInfoManager::GetThumbnail(const QString& fileName, TThumbnailInfo& thu
     if (fileName.isEmpty()) return false;
     const TAbortScope scope(abort);
     const QByteArray name = QFile::encodeName(fileName);
-    const int index = PluginIndexFor(fileName);
-    const TPluginRecord* plugin = index >= 0 ? &FPlugins[index] : nullptr;
-    const bool needDefault = plugin && plugin->NeedDefaultSummaryInfo &&
-                             plugin->NeedDefaultSummaryInfo(name.constData()) != 0;
+    bool needDefault = false;
+    const TPluginRecord* plugin = PluginFor(fileName, name, needDefault);
     const int32_t wantedWidth = thumbnail.Width;
     const int32_t wantedHeight = thumbnail.Height;
 

@@ -91,6 +91,9 @@ public:
     int PluginCount() const { return FPlugins.Count(); }
     // The plug-in index for a file name, -1 for none.
     int PluginIndexFor(const QString& fileName) const;
+    // The plug-in for a file and whether the default library should run as well.
+    const TPluginRecord* PluginFor(const QString& fileName, const QByteArray& name,
+                                   bool& needDefault) const;
 
 private:
     struct TExtension
