@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QFile>
 #include <QIcon>
 #include <QSize>
@@ -31,6 +32,10 @@ public:
 private:
     QFile FFile;
     bool FFailed = false;
+    // The leading and header bytes seen so far, until the payload length is known; kept apart
+    // from Written so a header that fills a buffer exactly is not read twice.
+    QByteArray FHeader;
+    bool FHeaderDone = false;
 };
 
 // The reader code a package is written with: code 1 when its file name contains "zt330" in any
@@ -52,7 +57,9 @@ public:
     virtual ~TFirmwareHost() = default;
     // The tray icon that says firmware is being written.
     virtual void ShowInstallingIcon() = 0;
-    // Progress of the whole write, 0 to 100, with the current remaining-time estimate.
+    // Progress of the whole write, 0 to 100, with the current remaining-time estimate. Called
+    // after every extracted chunk and every copied block, so the window can handle its events
+    // here while the image is written.
     virtual void ShowProgress(double percent, int remainingSeconds) = 0;
     virtual void ShowRemainingTime(bool visible) = 0;
     // Waits ms milliseconds while handling the window's events.
@@ -64,6 +71,13 @@ public:
 // holds exactly the payload, verified on the device.
 bool WriteImage(TFirmwareHost& host, quint16 readerCode, const QString& packageFile,
                 const QString& targetFile);
+
+// The pause between two extraction or copy attempts (3000 ms unless changed; tests shorten it).
+void SetFirmwareRetryWait(int ms);
+
+// The private folder for the working file below the system's temporary folder, created when
+// missing and readable by the user only ("/" at the end); empty when it cannot be made safe.
+QString FirmwareWorkFolder();
 
 // The tray picture while firmware is written: the percent in the upper half, a bar below.
 QIcon FirmwareProgressIcon(double percent, const QSize& size = QSize(16, 16));
