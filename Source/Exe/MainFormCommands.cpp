@@ -91,11 +91,10 @@ void TXALVarnixForm::CreateActions()
     }
     ActViewThumb->setChecked(true);
 
-    // The update and binding windows come later: their commands exist and do nothing yet.
+    // The binding window comes later: its command exists and does nothing yet.
     ActAutoRunUpdate = NewAction(this, "启动软件时自动检查更新");
     ActAutoRunUpdate->setCheckable(true);
     ActCheckUpdate = NewAction(this, "检查更新");
-    ActCheckUpdate->setEnabled(false);
     ActBindDevice = NewAction(this, "绑定设备");
     ActBindDevice->setEnabled(false);
     ActBindDevice->setVisible(false);
@@ -120,6 +119,7 @@ void TXALVarnixForm::CreateActions()
     on(ActHelp, &TXALVarnixForm::Help);
     on(ActAbout, &TXALVarnixForm::About);
     on(ActSearch, &TXALVarnixForm::SearchCommand);
+    on(ActCheckUpdate, &TXALVarnixForm::CheckUpdate);
     connect(ActRenameFolder, &QAction::triggered, this, [this] {
         UpdateActions();
         if (ActRenameFolder->isEnabled()) FNavigator->edit(FNavigator->currentIndex());

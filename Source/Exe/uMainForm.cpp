@@ -13,6 +13,7 @@
 #include "rkView.h"
 #include "ThumbnailPainter.h"
 #include "uMsgDlg.h"
+#include "uUpdateMain.h"
 
 #include <QAction>
 #include <QActionGroup>
@@ -24,6 +25,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QMenu>
 #include <QScreen>
 #include <QSplitter>
@@ -166,6 +168,11 @@ TXALVarnixForm::TXALVarnixForm(const QString& settingsFile, QWidget* parent)
 TXALVarnixForm::~TXALVarnixForm()
 {
     FIdleTimer->stop();
+    if (TUpdateV2* window = UpdateV2()) {
+        window->ExitCommand();
+        // The window must not outlive the reader slots it reads.
+        if (UpdateV2()) UpdateV2()->ForceClose();
+    }
     StopSearch();
     ModelGuard().SetStopWalkers(nullptr);
     StoreListColumns();
@@ -246,7 +253,7 @@ QWidget* TXALVarnixForm::CreateToolBar()
     FUpdateArrowButton->setArrowType(Qt::DownArrow);
     FUpdateArrowButton->setFixedSize(16, 27);
     connect(FUpdateArrowButton, &QToolButton::clicked, this, [this] {
-        FUpdateMenu->popup(FUpdateButton->mapToGlobal(QPoint(0, FUpdateButton->height())));
+        FUpdateMenu->popup(UpdateMenuPoint());
     });
     row->addWidget(FUpdateButton);
     row->addWidget(FUpdateArrowButton);
@@ -396,7 +403,31 @@ void TXALVarnixForm::PopupBelow(QMenu* menu, QWidget* anchor, int dx)
 void TXALVarnixForm::AutoUpdateTimerTimer()
 {
     FAutoUpdateTimer->stop();
-    // The update window runs the automatic check once it exists.
+    if (UpdateV2()) return;
+    CheckUpdate();
+    // The check runs unseen; the window shows itself when there is something to choose.
+    ProcessSettings().AutoMode = true;
+    if (TUpdateV2* window = UpdateV2()) window->hide();
+}
+
+void TXALVarnixForm::CheckUpdate()
+{
+    ProcessSettings().AutoMode = false;
+    TUpdateV2* window = UpdateV2();
+    if (!window)
+        window = new TUpdateV2(FSystemCategory.get(),
+                               [this](TDeviceIdentity* buffer) { GetDeviceIdentity(buffer); });
+    window->show();
+    window->UpdateButton->click();
+}
+
+QPoint TXALVarnixForm::UpdateMenuPoint() const
+{
+    QPoint point = FUpdateButton->mapTo(this, QPoint(0, FUpdateButton->height()));
+    const QScreen* screen = this->screen();
+    if (screen && screen->geometry().width() < point.x() + 144)
+        point.rx() += FUpdateArrowButton->width() - 84;
+    return mapToGlobal(point);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -596,7 +627,21 @@ void TXALVarnixForm::showEvent(QShowEvent* event)
 
 void TXALVarnixForm::closeEvent(QCloseEvent* event)
 {
-    // The update window's part of the question joins here once it exists.
+    if (TUpdateV2* window = UpdateV2()) {
+        if (window->ThreadState == 6) {
+            ShowMessageBox(QStringLiteral("正在将升级包写入阅读器中，请耐心等待。\r\n"
+                                          "并且请保持阅读器与电脑的连接。\r\n"
+                                          "请点击 确认 按钮继续升级"),
+                           QStringLiteral("确认"), mbOK | mbIconExclamation);
+            event->ignore();
+            return;
+        }
+        window->UpdateCommand(TUpdateV2::cmExitUpdate);
+        if (UpdateV2()) {
+            event->ignore();
+            return;
+        }
+    }
     if (SearchRunning() &&
         ShowMessageBox(QStringLiteral("正在搜索文件，确定要停止搜索吗？"), QStringLiteral("确认"),
                        mbYesNo | mbIconQuestion) != mrYes) {

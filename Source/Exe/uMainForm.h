@@ -129,6 +129,10 @@ public:
     void Help();
     void About();
     void SearchCommand();
+    // "检查更新": opens the update window (once) and starts a check in it.
+    void CheckUpdate();
+    // Where the update options menu opens, in screen coordinates.
+    QPoint UpdateMenuPoint() const;
     void StartSearch();
     void StopSearch();
     bool SearchRunning() const { return FSearchThread != nullptr; }

@@ -1,0 +1,40 @@
+#pragma once
+
+#include "DevID.h"
+
+#include <QString>
+
+#include <functional>
+
+// What the update window's two source files share and nobody else needs.
+namespace UpdateWindowDetail {
+
+inline const QString SPrefix = QStringLiteral("KeltoVarnix\r\n");
+inline const QString SNotConnected = QStringLiteral("设备未连接");
+inline const QString SNoMatchingReader =
+    QStringLiteral("没有与下载更新匹配的阅读器，请连接设备后重新检测更新");
+inline const QString SWritingFirmware = QStringLiteral("正在更新设备固件...\r\n请保持数据线的连接");
+
+// Qt shows line breaks as "\n"; the texts keep the program's "\r\n".
+inline QString Shown(QString text)
+{
+    return text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+}
+
+inline int ReaderCodeOf(const TDeviceIdentity& id)
+{
+    return id.ModelCode * 256 + id.EditionCode;
+}
+inline int MajorOf(const TDeviceIdentity& id)
+{
+    return id.VendorExtra[2];
+}
+inline int BuildOf(const TDeviceIdentity& id)
+{
+    return id.VendorExtra[3];
+}
+
+int& WaitScale();
+std::function<bool(char)>& ReaderEjector();
+
+} // namespace UpdateWindowDetail
