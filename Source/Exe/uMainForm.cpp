@@ -25,8 +25,8 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPushButton>
 #include <QMenu>
+#include <QPushButton>
 #include <QScreen>
 #include <QSplitter>
 #include <QStackedWidget>
@@ -252,9 +252,8 @@ QWidget* TXALVarnixForm::CreateToolBar()
     FUpdateArrowButton = NewToolButton(FToolBar, QStringLiteral("UpdateArrowButton"), QString());
     FUpdateArrowButton->setArrowType(Qt::DownArrow);
     FUpdateArrowButton->setFixedSize(16, 27);
-    connect(FUpdateArrowButton, &QToolButton::clicked, this, [this] {
-        FUpdateMenu->popup(UpdateMenuPoint());
-    });
+    connect(FUpdateArrowButton, &QToolButton::clicked, this,
+            [this] { FUpdateMenu->popup(UpdateMenuPoint()); });
     row->addWidget(FUpdateButton);
     row->addWidget(FUpdateArrowButton);
 

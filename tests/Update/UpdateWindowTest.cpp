@@ -250,15 +250,22 @@ private slots:
                  Descriptor(R"(<v Model="VARNIX" ID="1.0.0.1" File="same.bin"/>)" +
                             QByteArray(FirmwareOffer)));
         QPointer<TUpdateV2> seen;
+        bool existed = false;
+        bool shown = false;
         QTimer probe; // notes the window while it exists, however briefly
         connect(&probe, &QTimer::timeout, this, [&] {
-            if (UpdateV2()) seen = UpdateV2();
+            if (!UpdateV2()) return;
+            seen = UpdateV2();
+            existed = true;
+            shown = shown || seen->isVisible();
         });
         probe.start(0);
         FForm->AutoUpdateTimer()->setInterval(0);
         FForm->AutoUpdateTimer()->start();
+        QTRY_VERIFY(existed);
         QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(FCache + "local_verdesc2.zip") && !UpdateV2(),
                                  20000);
+        QVERIFY(!shown);            // the check ran unseen
         QTRY_VERIFY(seen.isNull()); // destroyed, its tray icon with it
         QVERIFY(!ProcessSettings().AutoMode);
         QCOMPARE(FChooserRuns, 0);
