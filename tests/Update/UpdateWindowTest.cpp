@@ -269,6 +269,13 @@ private slots:
         QTRY_VERIFY(seen.isNull()); // destroyed, its tray icon with it
         QVERIFY(!ProcessSettings().AutoMode);
         QCOMPARE(FChooserRuns, 0);
+
+        // Nor does one that cannot reach the list.
+        QFile::remove(Served("valid_verdesc2.zip"));
+        existed = false;
+        FForm->AutoUpdateTimer()->start();
+        QTRY_VERIFY(existed);
+        QTRY_VERIFY_WITH_TIMEOUT(!UpdateV2() && seen.isNull(), 20000);
     }
 
     void bothPackagesCachedAskWithoutChooser()

@@ -628,10 +628,18 @@ void TUpdateV2::DownloadFailed()
         bool anyCached = false;
         for (int i = 1; i <= Task.Count; ++i)
             anyCached = anyCached || Task.At(i).WasCached;
-        if (anyCached)
+        if (anyCached) {
             PostUpdateCommand(cmInstallAll);
-        else
+        } else {
+            const bool checkFailed = Phase == 1;
             Phase = 0;
+            // An unseen check that could not even read the list has nothing to show; a hidden
+            // window left behind would also keep every later automatic check from running.
+            if (checkFailed && ProcessSettings().AutoMode) {
+                ExitCommand();
+                return;
+            }
+        }
     }
     RefreshTip();
 }
