@@ -1,3 +1,4 @@
+#include "Codec936.h"
 #include "DeviceStream.h"
 #include "Globals.h"
 #include "uVerDesc.h"
@@ -41,7 +42,8 @@ QByteArray PkgEntry(int skip, qint32 declared, const QByteArray& data)
 }
 
 // Writes a ZIP archive holding the named entries (deflated, as packages usually are).
-void MakeZip(const QString& path, const QList<QPair<QString, QByteArray>>& entries)
+void MakeZip(const QString& path, const QList<QPair<QString, QByteArray>>& entries,
+             bool gbkNames = false)
 {
     int error = 0;
     zip_t* zip = zip_open(QFile::encodeName(path).constData(), ZIP_CREATE | ZIP_TRUNCATE, &error);
@@ -49,7 +51,11 @@ void MakeZip(const QString& path, const QList<QPair<QString, QByteArray>>& entri
     for (const auto& [name, bytes] : entries) {
         zip_source_t* source = zip_source_buffer(zip, bytes.constData(), bytes.size(), 0);
         ASSERT_NE(source, nullptr);
-        ASSERT_GE(zip_file_add(zip, name.toUtf8().constData(), source, ZIP_FL_ENC_UTF_8), 0);
+        // Older packers store names in code page 936 without marking them as UTF-8.
+        const QByteArray bytes8 = gbkNames ? Cp936::FromUnicode(name) : name.toUtf8();
+        ASSERT_GE(zip_file_add(zip, bytes8.constData(), source,
+                               gbkNames ? ZIP_FL_ENC_CP437 : ZIP_FL_ENC_UTF_8),
+                  0);
     }
     ASSERT_EQ(zip_close(zip), 0); // the buffers above are read here, while still alive
 }
@@ -198,10 +204,11 @@ protected:
     }
     void TearDown() override { qunsetenv("TMPDIR"); }
 
-    QString Package(const QString& name, const QList<QPair<QString, QByteArray>>& entries)
+    QString Package(const QString& name, const QList<QPair<QString, QByteArray>>& entries,
+                    bool gbkNames = false)
     {
         const QString path = Dir.filePath(name);
-        MakeZip(path, entries);
+        MakeZip(path, entries, gbkNames);
         return path;
     }
     QString WorkFile() const { return FirmwareWorkFolder() + QStringLiteral("updatepackage.bin"); }
@@ -247,6 +254,20 @@ TEST_F(WriteImageTest, Zt330PackageUsesTheShortHeader)
                 {{QStringLiteral("Update_ZT330.pkg"), PkgEntry(0, payload.size(), payload)}});
     ASSERT_TRUE(WriteImage(Host, FirmwareReaderCode(package, 0x5601), package, Target));
     EXPECT_EQ(ReadAll(Target), payload);
+}
+
+TEST_F(WriteImageTest, ChineseEntryNamesInEitherEncoding)
+{
+    const QByteArray payload = Pattern(2000, 5);
+    for (bool gbk : {false, true}) {
+        SCOPED_TRACE(gbk ? "code page 936" : "UTF-8");
+        const QString package = Package(
+            QStringLiteral("阅读器固件.zip"),
+            {{QStringLiteral("阅读器固件.pkg"), PkgEntry(16, payload.size(), payload)}}, gbk);
+        EXPECT_TRUE(WriteImage(Host, 0x5601, package, Target));
+        EXPECT_EQ(ReadAll(Target), payload);
+        QFile::remove(Target);
+    }
 }
 
 TEST_F(WriteImageTest, DeclaredLengthLongerThanTheDataFailsAfterFourAttempts)
