@@ -1,5 +1,6 @@
 #include "DeviceStream.h"
 
+#include "Codec936.h"
 #include "Folders.h"
 
 #include <algorithm>
@@ -109,7 +110,18 @@ TStep Extract(TFirmwareHost& host, quint16 readerCode, const QString& packageFil
 
     const QString entryName =
         Folders::ChangeFileExt(QFileInfo(packageFile).fileName(), QStringLiteral(".pkg"));
-    const zip_int64_t index = zip_name_locate(archive.Zip, entryName.toUtf8().constData(), 0);
+    zip_int64_t index = zip_name_locate(archive.Zip, entryName.toUtf8().constData(), 0);
+    // Archives made without the UTF-8 flag carry their names in code page 936; their stored
+    // bytes are compared as they are.
+    if (index < 0) {
+        const QByteArray wanted = Cp936::FromUnicode(entryName);
+        const zip_int64_t count = zip_get_num_entries(archive.Zip, 0);
+        for (zip_int64_t i = 0; i < count && index < 0; ++i) {
+            const char* raw =
+                zip_get_name(archive.Zip, static_cast<zip_uint64_t>(i), ZIP_FL_ENC_RAW);
+            if (raw && wanted == raw) index = i;
+        }
+    }
     if (index < 0) return TStep::Abort;
     zip_stat_t stat;
     zip_stat_init(&stat);
