@@ -223,6 +223,7 @@ private slots:
         TUpdateV2::SetReaderEjector(nullptr);
         TUpdateV2::SetWaitScale(100);
         ProcessSettings().AutoMode = false;
+        EditionInstallType() = 1;
         TSystemCategory::SetLocalLibraryPath(QString());
         TBrowserCategory::SetHomeFileName(QString());
     }
@@ -321,6 +322,21 @@ private slots:
         QVERIFY(answers.Texts.isEmpty()); // a fresh download is installed without a question
         QCOMPARE(Status(1), QStringLiteral("更新完成"));
         QVERIFY(UpdateV2()->isVisible());
+    }
+
+    void executablePackageIsStartedAsAProgram()
+    {
+        TUpdateV2::SetPackageLauncher(nullptr);
+        const QString marker = FDir->filePath("installer-ran");
+        MakeFile(Served("valid_verdesc2.zip"), Descriptor(SoftwareOffer));
+        MakeFile(FCache + "KorvelSetup.bin", ("#!/bin/sh\necho ran > '" + marker + "'\n").toUtf8());
+        QFile::setPermissions(FCache + "KorvelSetup.bin",
+                              QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        TAnswers answers;
+        answers.Queue = {mrYes};
+        CheckAndSettle();
+        QCOMPARE(Status(1), QStringLiteral("更新完成"));
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(marker), 10000);
     }
 
     void failedDownloadsAndUnchosenPackages()
@@ -455,6 +471,27 @@ private slots:
         QVERIFY(window->CanExit);
         QVERIFY(window->ExitButton->isEnabled());
         QCOMPARE(window->TrayText, QStringLiteral("KeltoVarnix\r\n设备固件更新完成!"));
+    }
+
+    void sdCardEditionNeedsTheCard()
+    {
+        AttachReader();
+        MakeFile(Served("valid_verdesc2.zip"),
+                 "<?xml version=\"1.0\"?><VerDesc><Mappings><m Manufacturer=\"1F\" Model=\"05\" "
+                 "Edition=\"02\" Name=\"卡版\" Type=\"2\"/></Mappings><Supported><m "
+                 "ID=\"1F\"/></Supported><Versions>" +
+                     QByteArray(FirmwareOffer) + "</Versions></VerDesc>");
+        MakeFile(FCache + "fw0140.zip", "cached firmware");
+        TAnswers answers;
+        answers.Queue = {mrYes};
+        CheckAndSettle();
+        TUpdateV2* window = UpdateV2();
+        QCOMPARE(window->EditionLabel->text(), QStringLiteral("卡版"));
+        QCOMPARE(answers.Texts.size(), 2);
+        QCOMPARE(answers.Texts[1], QStringLiteral("读取SD卡路径出错，请插入SD卡后重试。"));
+        QVERIFY(!window->Task.At(1).Done);
+        QVERIFY(!QFile::exists(FDir->filePath("reader/_sys_/update/updatepackage.bin")));
+        QVERIFY(window->CanExit);
     }
 
     void firmwareNeedsTheSameReader()
