@@ -25,6 +25,8 @@ class QToolButton;
 class QTreeView;
 class QTreeWidget;
 class TBookListModel;
+class TBrowserHost;
+class TWBExternal;
 class TCategory;
 class TFileItem;
 class TItemBase;
@@ -154,6 +156,8 @@ public:
     static const std::array<TListColumn, BookListColumnCount>& DesignListColumns();
     QTimer* AutoUpdateTimer() const { return FAutoUpdateTimer; }
     QStackedWidget* Notebook() const { return FNotebook; }
+    TBrowserHost* Browser() const { return FBrowser; }
+    TWBExternal* WBExternal() const { return FWBExternal; }
 
     // Category actions.
     QAction* ActNewFolder = nullptr;
@@ -217,6 +221,7 @@ private:
     void CreateViews();
     void AutoUpdateTimerTimer();
     void HandleCommand(int code, quintptr argument);
+    void UpdateStoreOrigins();
 
     void NavigatorFocusChanged(const QModelIndex& current);
     void ReaderChanged(TReaderCategory* reader);
@@ -287,6 +292,8 @@ private:
 
     QStackedWidget* FNotebook = nullptr;
     QWidget* FBrowserPage = nullptr;
+    TBrowserHost* FBrowser = nullptr;
+    TWBExternal* FWBExternal = nullptr;
     QWidget* FListPage = nullptr;
     QWidget* FTaskPage = nullptr;
     QTreeView* FBookList = nullptr;
