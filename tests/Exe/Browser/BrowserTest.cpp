@@ -1,6 +1,7 @@
 // The store's browser with the real engine, against pages served on loopback.
 #include "Categories.h"
 #include "DevID.h"
+#include "IniFile.h"
 #include "uBrowserFrame.h"
 #include "uMainForm.h"
 #include "uUpDateComm.h"
@@ -466,6 +467,30 @@ private slots:
         box.Id.clear();
         external.Refresh();
         QTRY_COMPARE(Evaluate(store, "window.external.DeviceID").toString(), QString());
+    }
+
+    // The shipped page list opens a start page that needs no network and leads to the store
+    // and the manual.
+    void ShippedStartPageWorksOffline()
+    {
+        const QString bin = QStringLiteral(KORVEL_BIN_DIR "/");
+        const TIniFile home(bin + QStringLiteral("home.dll"));
+        const QString start = home.ReadString("Home", "0", QString());
+        QVERIFY(!start.isEmpty());
+        QVERIFY(QUrl(start).scheme().isEmpty()); // a file of the program folder
+        QVERIFY(QFileInfo::exists(bin + start));
+        const QString manual = home.ReadString("Home", "1.在线用户手册", QString());
+        QVERIFY(QFileInfo::exists(bin + manual));
+
+        TBrowserHost host(nullptr, nullptr);
+        host.OpenTab(QUrl::fromLocalFile(bin + start).toString());
+        QVERIFY(WaitLoaded(host.Frame(0), QStringLiteral("欢迎使用网上书城")));
+        QWebEnginePage* page = host.Frame(0)->WB->page();
+        QCOMPARE(Evaluate(page, "document.getElementById('store').href").toString(),
+                 TSystemCategory::StoreHomeUrl());
+        const QUrl manualLink(Evaluate(page, "document.getElementById('manual').href").toString());
+        QCOMPARE(QFileInfo(manualLink.toLocalFile()).canonicalFilePath(),
+                 QFileInfo(bin + manual).canonicalFilePath());
     }
 
     // -----------------------------------------------------------------------------------------

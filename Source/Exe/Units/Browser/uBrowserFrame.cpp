@@ -236,6 +236,7 @@ TBrowserHost::TBrowserHost(TWBExternal* external, QWidget* parent)
     FStatusBar->setObjectName(QStringLiteral("BrowserStatusBar"));
     FStatusBar->setTextFormat(Qt::PlainText);
     FStatusBar->setMinimumWidth(1); // a long link must not widen the window
+    FStatusBar->setMinimumHeight(FStatusBar->fontMetrics().height() + 4); // one line, even empty
     column->addWidget(FStatusBar);
 
     UpdateActions();
