@@ -340,8 +340,10 @@ private slots:
         QVERIFY(host.ActBrowsCloseAll->isEnabled());
         host.ActBrowsCloseAll->trigger();
         QCOMPARE(host.TabCount(), 0);
-        host.AddressBox()->setText(Server->Url("/typed"));
+        // Typed without a scheme: completed before it is opened.
+        host.AddressBox()->setText(Server->Url("/typed").mid(7));
         QTest::keyClick(host.AddressBox(), Qt::Key_Return);
+        QCOMPARE(host.Frame(0)->RequestedUrl, Server->Url("/typed"));
         QCOMPARE(host.TabCount(), 1);
         QCOMPARE(host.CurrentIndex(), 0);
         QVERIFY(WaitLoaded(host.Frame(0), "/typed"));
@@ -356,6 +358,12 @@ private slots:
         host.OpenTab(Server->Url("/d1"));
         host.SetCurrentIndex(0);
         TBrowserTabBar* bar = host.TabBar();
+        // The address box selects all it holds when it gets the focus.
+        host.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&host));
+        host.AddressBox()->setText(QStringLiteral("some address"));
+        host.AddressBox()->setFocus();
+        QTRY_COMPARE(host.AddressBox()->selectedText(), QStringLiteral("some address"));
         QTest::mouseClick(bar, Qt::RightButton, {}, bar->tabRect(1).center());
         QCOMPARE(host.CurrentIndex(), 1);
         QTest::mouseDClick(bar, Qt::LeftButton, {}, bar->tabRect(1).center());
@@ -542,6 +550,13 @@ private slots:
             QCOMPARE(browser->Frame(1)->RequestedUrl, Server->Url("/manual"));
             form.SelectCategory(store);
             QTRY_COMPARE(browser->CurrentIndex(), 0);
+            // Home goes back to the focused store page after the user went elsewhere.
+            browser->NavigateTab(browser->Frame(0), Server->Url("/elsewhere"));
+            QVERIFY(WaitLoaded(browser->Frame(0), "/elsewhere"));
+            form.UpdateActions();
+            QVERIFY(browser->ActBrowsHome->isEnabled());
+            browser->ActBrowsHome->trigger();
+            QVERIFY(WaitLoaded(browser->Frame(0), "/home"));
 
             // A reader attaches through the tool that fakes one; the open page learns its
             // identifier.
