@@ -1,6 +1,7 @@
 #include "FileInfo.h"
 #include "Globals.h"
 #include "ModelGuard.h"
+#include "Privileges.h"
 #include "SingleInstance.h"
 #include "TerminationSignals.h"
 #include "uMainForm.h"
@@ -27,6 +28,11 @@ void ApplyStandardFont()
 
 int main(int argc, char* argv[])
 {
+    // The store's browser shares its drawing contexts with the windows; both must be set
+    // before the application object exists.
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    if (RunningAsAdministrator() && !qEnvironmentVariableIsSet("QTWEBENGINE_DISABLE_SANDBOX"))
+        qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
     QApplication application(argc, argv);
 
     TSingleInstance instance(QStringLiteral("TTESSARO_KORVEL_FOR_XAL"));

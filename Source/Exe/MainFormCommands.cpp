@@ -2,6 +2,8 @@
 // and book commands, help and about, and the search with its worker thread.
 #include "uMainForm.h"
 
+#include "uBrowserFrame.h"
+
 #include "BookListModel.h"
 #include "Categories.h"
 #include "CursorControl.h"
@@ -238,6 +240,7 @@ void TXALVarnixForm::UpdateActions()
 
     ActCollapse->setEnabled(hasFocusNode);
     ActExpand->setEnabled(hasFocusNode);
+    FBrowser->UpdateActions();
     ActRefresh->setEnabled(c != nullptr);
     ActNewFolder->setEnabled(c && (sc & isContainer) && !(sc & isMissing));
     const bool modifiable = c && (sc & isModifiable) && !(sc & isMissing);

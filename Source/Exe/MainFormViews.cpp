@@ -2,6 +2,8 @@
 // navigator's focus decides what they show, sorting, and dragging books onto shelves.
 #include "uMainForm.h"
 
+#include "uBrowserFrame.h"
+
 #include "BookListModel.h"
 #include "Categories.h"
 #include "CursorControl.h"
@@ -257,7 +259,8 @@ void TXALVarnixForm::ShowCategory(TCategory* category)
     switch (category->GetKind()) {
     case ckBrowser:
         FNotebook->setCurrentIndex(0);
-        // The store's pages open in browser tabs once the browser is built in.
+        UpdateStoreOrigins();
+        FBrowser->ShowUrl(category->GetFullPath());
         break;
     case ckList:
         FNotebook->setCurrentIndex(1);

@@ -12,8 +12,11 @@
 #include "NavigatorModel.h"
 #include "rkView.h"
 #include "ThumbnailPainter.h"
+#include "uBrowserFrame.h"
 #include "uMsgDlg.h"
 #include "uUpdateMain.h"
+#include "uUpDateComm.h"
+#include "uWBExternal.h"
 
 #include <QAction>
 #include <QActionGroup>
@@ -36,6 +39,7 @@
 #include <QTreeView>
 #include <QTreeWidget>
 #include <QVBoxLayout>
+#include <QWebEngineProfile>
 
 #include <algorithm>
 #include <cstring>
@@ -152,6 +156,7 @@ TXALVarnixForm::TXALVarnixForm(const QString& settingsFile, QWidget* parent)
             ReaderChanged(reader);
         };
     CreateViews();
+    UpdateStoreOrigins();
 
     // 4. The settings.
     LoadSettings();
@@ -163,6 +168,9 @@ TXALVarnixForm::TXALVarnixForm(const QString& settingsFile, QWidget* parent)
     connect(FIdleTimer, &QTimer::timeout, this, &TXALVarnixForm::UpdateActions);
     FIdleTimer->start();
     UpdateActions();
+
+    // The store and the downloads tell the program's requests apart by its mark.
+    SetUpdateUserAgent(ExtendUserAgent(QWebEngineProfile::defaultProfile()).toUtf8());
 }
 
 TXALVarnixForm::~TXALVarnixForm()
@@ -177,6 +185,7 @@ TXALVarnixForm::~TXALVarnixForm()
     ModelGuard().SetStopWalkers(nullptr);
     StoreListColumns();
     SaveSettings();
+    FBrowser->CloseAllTabs();
     // The views let go of the model before it is freed.
     TItemBase::SetViewNodeFreedHook(nullptr);
     ClearBookViews();
@@ -316,8 +325,15 @@ QWidget* TXALVarnixForm::CreateNotebook()
     FNotebook = new QStackedWidget(this);
     FNotebook->setObjectName(QStringLiteral("Notebook"));
 
-    // The store's tabs come with the browser; until then the page is an empty tab area.
-    FBrowserPage = new QWidget(FNotebook);
+    // The store's tabs; their pages read the reader's identifier through one scripting object.
+    FWBExternal = new TWBExternal([this](void* buffer) { GetDeviceIdentity(buffer); }, this);
+    FBrowser = new TBrowserHost(FWBExternal, FNotebook);
+    FBrowser->OnAuthText = [this] { return AuthText(FUserName, FPassword); };
+    FBrowser->OnHomeUrl = [this] {
+        TCategory* c = CurrentCategory();
+        return c && c->GetKind() == ckBrowser ? c->GetFullPath() : QString();
+    };
+    FBrowserPage = FBrowser;
     FBrowserPage->setObjectName(QStringLiteral("Browser"));
     FNotebook->addWidget(FBrowserPage);
 
@@ -654,6 +670,10 @@ void TXALVarnixForm::closeEvent(QCloseEvent* event)
 void TXALVarnixForm::GetDeviceIdentity(void* buffer) const
 {
     if (!buffer) return;
+    if (!FSystemCategory) {
+        std::memset(buffer, 0, TReaderCategory::IdentitySize);
+        return;
+    }
     std::memcpy(buffer, FSystemCategory->ReaderSlot(0)->Identity(), TReaderCategory::IdentitySize);
 }
 
@@ -662,8 +682,21 @@ void TXALVarnixForm::RescanReaders()
     FSystemCategory->RescanReaders();
 }
 
+void TXALVarnixForm::UpdateStoreOrigins()
+{
+    // The store's own sites: its built-in home page, the home page and pages "home.dll" lists.
+    TCategory* store = FSystemCategory->Child(0);
+    store->EnsureLoaded();
+    QStringList urls{TSystemCategory::StoreHomeUrl(), store->GetFullPath()};
+    for (int i = 0; i < store->CategoryCount(); ++i)
+        urls << store->Category(i)->GetFullPath();
+    FWBExternal->SetStoreOrigins(urls);
+}
+
 void TXALVarnixForm::ReaderChanged(TReaderCategory* reader)
 {
+    // Open store pages learn the new identifier at once.
+    FWBExternal->Refresh();
     // While a book is read and events are pumped, the reader's branch may be the one being
     // read: the reload waits until the read is over.
     if (FReading > 0) {

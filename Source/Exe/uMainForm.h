@@ -25,6 +25,8 @@ class QToolButton;
 class QTreeView;
 class QTreeWidget;
 class TBookListModel;
+class TBrowserHost;
+class TWBExternal;
 class TCategory;
 class TFileItem;
 class TItemBase;
@@ -158,6 +160,8 @@ public:
     static const std::array<TListColumn, BookListColumnCount>& DesignListColumns();
     QTimer* AutoUpdateTimer() const { return FAutoUpdateTimer; }
     QStackedWidget* Notebook() const { return FNotebook; }
+    TBrowserHost* Browser() const { return FBrowser; }
+    TWBExternal* WBExternal() const { return FWBExternal; }
 
     // Category actions.
     QAction* ActNewFolder = nullptr;
@@ -221,6 +225,7 @@ private:
     void CreateViews();
     void AutoUpdateTimerTimer();
     void HandleCommand(int code, quintptr argument);
+    void UpdateStoreOrigins();
 
     void NavigatorFocusChanged(const QModelIndex& current);
     void ReaderChanged(TReaderCategory* reader);
@@ -291,6 +296,8 @@ private:
 
     QStackedWidget* FNotebook = nullptr;
     QWidget* FBrowserPage = nullptr;
+    TBrowserHost* FBrowser = nullptr;
+    TWBExternal* FWBExternal = nullptr;
     QWidget* FListPage = nullptr;
     QWidget* FTaskPage = nullptr;
     QTreeView* FBookList = nullptr;

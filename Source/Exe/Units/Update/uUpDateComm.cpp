@@ -6,6 +6,8 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <mutex>
+
 QEvent::Type TUpdateCommandEvent::EventType()
 {
     static const QEvent::Type type = static_cast<QEvent::Type>(QEvent::registerEventType());
@@ -26,12 +28,31 @@ QString SafeCacheFileName(const QString& cacheFolder, const QString& packagePath
     return file;
 }
 
+namespace {
+
+std::mutex UserAgentLock;
+
+QByteArray& UserAgentText()
+{
+    // Until the program sets the browser's own, a text of the same shape.
+    static QByteArray agent =
+        QByteArrayLiteral("Mozilla/5.0 (X11; Linux x86_64) AppleWebKit/537.36 (KHTML, like Gecko) "
+                          "QtWebEngine/6.4.2 Chrome/102.0.5005.177 Safari/537.36 (Varnix/1.0)");
+    return agent;
+}
+
+} // namespace
+
 QByteArray UpdateUserAgent()
 {
-    // The browser part matches the embedded store pages, so servers see one client.
-    return QByteArrayLiteral(
-        "Mozilla/5.0 (X11; Linux x86_64) AppleWebKit/537.36 (KHTML, like Gecko) "
-        "QtWebEngine/6.4.2 Chrome/102.0.5005.177 Safari/537.36 (Varnix/1.0)");
+    const std::lock_guard<std::mutex> lock(UserAgentLock);
+    return UserAgentText();
+}
+
+void SetUpdateUserAgent(const QByteArray& agent)
+{
+    const std::lock_guard<std::mutex> lock(UserAgentLock);
+    UserAgentText() = agent;
 }
 
 bool TDownLoadProcess::OnProgress(quint32 progress, quint32 progressMax, quint32 statusCode,

@@ -27,8 +27,10 @@ public:
 // the cache folder. Empty when the name is empty, "." or "..", or would land outside the cache.
 QString SafeCacheFileName(const QString& cacheFolder, const QString& packagePath);
 
-// The user agent sent with every download.
+// The user agent sent with every download: the browser's, once the program has set it, so
+// the servers see one client.
 QByteArray UpdateUserAgent();
+void SetUpdateUserAgent(const QByteArray& agent);
 
 class TUpdateThread;
 

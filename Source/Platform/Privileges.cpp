@@ -1,0 +1,8 @@
+#include "Privileges.h"
+
+#include <unistd.h>
+
+bool RunningAsAdministrator()
+{
+    return geteuid() == 0;
+}
