@@ -128,6 +128,7 @@ public:
     void SelectAllBooks();
     void Help();
     void About();
+    void BindDevice();
     void SearchCommand();
     void StartSearch();
     void StopSearch();
