@@ -2,6 +2,7 @@
 // validation before anything is sent, how the store's answers are sorted and when the dialog
 // closes. Message boxes are answered through the message box's test hook.
 #include "Categories.h"
+#include "Charset.h"
 #include "Codec936.h"
 #include "DevID.h"
 #include "Globals.h"
@@ -13,7 +14,9 @@
 #include <QApplication>
 #include <QInputMethodEvent>
 #include <QLineEdit>
+#include <QPointer>
 #include <QPushButton>
+#include <QStyle>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
@@ -24,6 +27,7 @@
 #include <cstring>
 #include <deque>
 #include <memory>
+#include <utility>
 
 namespace {
 
@@ -36,6 +40,8 @@ public:
     QByteArray ContentType = "text/html; charset=utf-8";
     QByteArray Body;
     QList<QByteArray> Targets;
+    // Requests held without an answer until Release.
+    bool Hold = false;
 
     TStoreServer()
     {
@@ -63,6 +69,27 @@ private:
         const QList<QByteArray> requestLine = got.left(got.indexOf("\r\n")).split(' ');
         FReceived.remove(s);
         Targets << (requestLine.size() > 1 ? requestLine[1] : QByteArray());
+        if (Hold)
+            FHeld << s;
+        else
+            Answer(s);
+    }
+
+public:
+    // Answers the held requests in the order they came, each with its own page.
+    void Release(const QList<QByteArray>& bodies)
+    {
+        Hold = false;
+        const QList<QPointer<QTcpSocket>> held = std::exchange(FHeld, {});
+        for (qsizetype i = 0; i < held.size() && i < bodies.size(); ++i) {
+            Body = bodies[i];
+            if (held[i]) Answer(held[i]);
+        }
+    }
+
+private:
+    void Answer(QTcpSocket* s)
+    {
         QByteArray answer = "HTTP/1.1 " + Status + "\r\n";
         if (!ContentType.isEmpty()) answer += "Content-Type: " + ContentType + "\r\n";
         answer += "Content-Length: " + QByteArray::number(Body.size()) +
@@ -73,6 +100,7 @@ private:
 
     QTcpServer FServer;
     QHash<QTcpSocket*, QByteArray> FReceived;
+    QList<QPointer<QTcpSocket>> FHeld;
 };
 
 // Answers message boxes in order (OK when nothing is queued) and records what they showed.
@@ -344,6 +372,9 @@ private slots:
         QCOMPARE(FForm->focusWidget(), FForm->edtPassword);
         QCOMPARE(FForm->edtPassword->text(), QString());
         QCOMPARE(FForm->edtPassword->echoMode(), QLineEdit::Password);
+        QCOMPARE(FForm->edtPassword->style()->styleHint(QStyle::SH_LineEdit_PasswordCharacter,
+                                                        nullptr, FForm->edtPassword),
+                 int('*'));
         QTest::keyClicks(FForm->edtPassword, QStringLiteral("pw"));
         TAnswers answers;
         QTest::keyClick(FForm->edtPassword, Qt::Key_Enter);
@@ -398,6 +429,52 @@ private slots:
         QTRY_COMPARE(answers.Shown.size(), 3);
         QCOMPARE(answers.Shown[2].Text, QStringLiteral("未知错误！"));
         QVERIFY(!FForm->isVisible());
+    }
+
+    void onlyTheLatestRequestIsAnswered()
+    {
+        FStore->Hold = true;
+        Open();
+        Type(QStringLiteral("bob"), QStringLiteral("pw"));
+        TAnswers answers;
+        FForm->btnOK->click();
+        QTRY_COMPARE(FStore->Targets.size(), 1);
+        // Still waiting: a second press sends again and only its answer counts.
+        FForm->edtUser->setText(QStringLiteral("alice"));
+        FForm->btnOK->click();
+        QTRY_COMPARE(FStore->Targets.size(), 2);
+        FStore->Release({"用户名不存在", "绑定成功"});
+        QTRY_COMPARE(answers.Shown.size(), 1);
+        QCOMPARE(answers.Shown[0].Text, QStringLiteral("绑定成功"));
+        QVERIFY(FStore->Targets[1].contains("userName=alice&"));
+        QTest::qWait(100);
+        QCOMPARE(answers.Shown.size(), 1);
+        QVERIFY(!FForm->isVisible());
+    }
+
+    void pageTextDecodesTheDeclaredSet_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QByteArray>("charset");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("utf-8") << QByteArray("\xE7\xBB\x91\xE5\xAE\x9A") << QByteArray("UTF-8")
+                               << "绑定";
+        QTest::newRow("gbk") << QByteArray("\xB0\xF3\xB6\xA8") << QByteArray(" GBK ") << "绑定";
+        QTest::newRow("gb2312") << QByteArray("\xB0\xF3\xB6\xA8") << QByteArray("gb2312") << "绑定";
+        QTest::newRow("big5") << QByteArray("\xA4\xA4\xA4\xE5") << QByteArray("big5") << "中文";
+        QTest::newRow("latin-1") << QByteArray("caf\xE9") << QByteArray("iso-8859-1") << "café";
+        QTest::newRow("unknown set reads as ours")
+            << QByteArray("\xB0\xF3\xB6\xA8") << QByteArray("x-no-such-set") << "绑定";
+        QTest::newRow("bad bytes") << QByteArray("a\xFF\xFF"
+                                                 "b")
+                                   << QByteArray("utf-8") << "a\uFFFD\uFFFDb";
+    }
+    void pageTextDecodesTheDeclaredSet()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(QByteArray, charset);
+        QFETCH(QString, text);
+        QCOMPARE(Charset::Decode(bytes, charset), text);
     }
 
     void pageCharsetDeclarations_data()
