@@ -230,7 +230,11 @@ TBaseForm::TBaseForm(QWidget* owner, TIdentityQuery identityQuery)
     pnlTop = new QFrame(this);
     pnlTop->setObjectName(QStringLiteral("pnlTop"));
     pnlTop->setGeometry(0, 0, DesignWidth, 40);
+    // Until a skin paints it, a light band with a line below sets the title apart.
     pnlTop->setAutoFillBackground(true);
+    pnlTop->setBackgroundRole(QPalette::Midlight);
+    pnlTop->setFrameShape(QFrame::Panel);
+    pnlTop->setFrameShadow(QFrame::Raised);
     auto* title = new QLabel(QStringLiteral("绑定设备"), pnlTop);
     QFont titleFont = title->font();
     titleFont.setBold(true);
