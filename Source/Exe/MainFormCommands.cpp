@@ -7,6 +7,7 @@
 #include "BookListModel.h"
 #include "Categories.h"
 #include "CursorControl.h"
+#include "DialogPlacement.h"
 #include "FileInfo.h"
 #include "FileOperations.h"
 #include "Folders.h"
@@ -14,6 +15,7 @@
 #include "NavigatorModel.h"
 #include "rkView.h"
 #include "uAboutForm.h"
+#include "uBase.h"
 #include "uInputDlg.h"
 #include "uMsgDlg.h"
 #include "uStateForm.h"
@@ -93,13 +95,10 @@ void TXALVarnixForm::CreateActions()
     }
     ActViewThumb->setChecked(true);
 
-    // The binding window comes later: its command exists and does nothing yet.
     ActAutoRunUpdate = NewAction(this, "启动软件时自动检查更新");
     ActAutoRunUpdate->setCheckable(true);
     ActCheckUpdate = NewAction(this, "检查更新");
     ActBindDevice = NewAction(this, "绑定设备");
-    ActBindDevice->setEnabled(false);
-    ActBindDevice->setVisible(false);
     FUpdateMenu = new QMenu(this);
     FUpdateMenu->addAction(ActAutoRunUpdate);
 
@@ -120,6 +119,7 @@ void TXALVarnixForm::CreateActions()
     on(ActSelectAllFiles, &TXALVarnixForm::SelectAllBooks);
     on(ActHelp, &TXALVarnixForm::Help);
     on(ActAbout, &TXALVarnixForm::About);
+    on(ActBindDevice, &TXALVarnixForm::BindDevice);
     on(ActSearch, &TXALVarnixForm::SearchCommand);
     on(ActCheckUpdate, &TXALVarnixForm::CheckUpdate);
     connect(ActRenameFolder, &QAction::triggered, this, [this] {
@@ -491,6 +491,15 @@ void TXALVarnixForm::About()
 {
     TAboutForm about(nullptr, true);
     about.exec();
+}
+
+void TXALVarnixForm::BindDevice()
+{
+    TBaseForm form(this, [this](void* buffer) { GetDeviceIdentity(buffer); });
+    form.setWindowTitle(windowTitle());
+    form.resize(TBaseForm::DesignWidth, TBaseForm::DesignHeight);
+    CentreDialog(&form, this);
+    form.exec();
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -130,6 +130,7 @@ public:
     void SelectAllBooks();
     void Help();
     void About();
+    void BindDevice();
     void SearchCommand();
     // "检查更新": opens the update window (once) and starts a check in it.
     void CheckUpdate();
