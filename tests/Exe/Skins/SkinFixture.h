@@ -10,7 +10,9 @@
 #include <zip.h>
 
 // Writes a ZIP archive with the given entries (name, bytes) to `path`; false on failure.
-inline bool WriteZip(const QString& path, const QList<QPair<QString, QByteArray>>& entries)
+// With a password, every entry is encrypted with it.
+inline bool WriteZip(const QString& path, const QList<QPair<QString, QByteArray>>& entries,
+                     const char* password = nullptr)
 {
     int error = 0;
     zip_t* archive = zip_open(path.toLocal8Bit().constData(), ZIP_CREATE | ZIP_TRUNCATE, &error);
@@ -21,9 +23,16 @@ inline bool WriteZip(const QString& path, const QList<QPair<QString, QByteArray>
         memcpy(copy, bytes.constData(), static_cast<size_t>(bytes.size()));
         zip_source_t* source =
             zip_source_buffer(archive, copy, static_cast<zip_uint64_t>(bytes.size()), 1);
-        if (!source ||
-            zip_file_add(archive, name.toUtf8().constData(), source, ZIP_FL_OVERWRITE) < 0) {
+        const zip_int64_t index =
+            source ? zip_file_add(archive, name.toUtf8().constData(), source, ZIP_FL_OVERWRITE)
+                   : -1;
+        if (index < 0) {
             if (source) zip_source_free(source);
+            zip_discard(archive);
+            return false;
+        }
+        if (password && zip_file_set_encryption(archive, static_cast<zip_uint64_t>(index),
+                                                ZIP_EM_AES_256, password) != 0) {
             zip_discard(archive);
             return false;
         }

@@ -341,6 +341,19 @@ TEST(SkinArchive, MissingArchiveOrSkinFile)
     SetMessageBoxAnswer(nullptr);
 }
 
+TEST(SkinArchive, PasswordOfEncryptedEntries)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("theme.zip");
+    ASSERT_TRUE(WriteZip(path, {{"skin.ini", "[A]\nB=7\n"}}, "s3cret"));
+    TSkinManager skins;
+    skins.SetResource(std::make_shared<TZipSkinResource>(path, "s3cret"));
+    EXPECT_EQ(skins.GetInteger("A", "B", 0), 7);
+    // A wrong password reads no entry: the skin is empty rather than garbage.
+    skins.SetResource(std::make_shared<TZipSkinResource>(path, "wrong"));
+    EXPECT_FALSE(skins.HasValue("A", "B"));
+}
+
 // ---------------------------------------------------------------------------------------------
 // Subclasses and the nexus
 
