@@ -1,4 +1,5 @@
 #include "Subclasses.h"
+#include "rkView.h"
 #include "SkinFixture.h"
 #include "Skins.h"
 #include "ZipSkinRes.h"
@@ -65,14 +66,34 @@ private slots:
     void initTestCase()
     {
         const QString path = FDir.filePath("theme.zip");
-        QVERIFY(WriteZip(path, {{"skin.ini", "[Navigator]\nBackground=frame.bmp\nOffset=5,4,25,16\n"
-                                             "Splitter=grip.bmp\nColor=Black\n"
-                                             "[NoRightNoTop]\nBackground=frame.bmp\n"
-                                             "Offset=5,0,0,16\nColor=Lime\n"
-                                             "[Bare]\nColor=Lime\n"
-                                             "[Toolbar]\nBackground=frame.bmp\nOffset=5,4,25,16\n"},
-                                {"frame.bmp", NinePieces()},
-                                {"grip.bmp", ImageBytes(2, 6, Splitter)}}));
+        QVERIFY(
+            WriteZip(path, {{"skin.ini", "[Navigator]\nBackground=frame.bmp\nOffset=5,4,25,16\n"
+                                         "Splitter=grip.bmp\nColor=Black\n"
+                                         "[NoRightNoTop]\nBackground=frame.bmp\n"
+                                         "Offset=5,0,0,16\nColor=Lime\n"
+                                         "[Bare]\nColor=Lime\n"
+                                         "[Toolbar]\nBackground=frame.bmp\nOffset=5,4,25,16\n"
+                                         "[Thumbnail]\nColor=Red\nThumbnailSize=120,160\n"
+                                         "SelectionColor=$00C08040\nFrameColor=16777215\n"
+                                         "CornerSize=6\nThumbnailBorderWhenInvalid=True\n"
+                                         "Font=\"DejaVu Sans\",9,Navy,B\nInvalidImage=grip.bmp\n"
+                                         "[NamedSelection]\nSelectionColor=Red\n"
+                                         "[Images]\nPDF=dot.bmp\nToolButtonOffset=1,2,3,4\n"},
+                            {"dot.bmp",
+                             [] {
+                                 // A dot on a magenta ground: the ground is the bottom-left
+                                 // colour and so becomes transparent.
+                                 QImage image(4, 4, QImage::Format_RGB32);
+                                 image.fill(qRgb(255, 0, 255));
+                                 image.setPixel(1, 1, qRgb(0, 0, 0));
+                                 QByteArray bytes;
+                                 QBuffer buffer(&bytes);
+                                 buffer.open(QIODevice::WriteOnly);
+                                 image.save(&buffer, "BMP");
+                                 return bytes;
+                             }()},
+                            {"frame.bmp", NinePieces()},
+                            {"grip.bmp", ImageBytes(2, 6, Splitter)}}));
         FSkins = std::make_unique<TSkinManager>();
         FSkins->SetResource(std::make_shared<TZipSkinResource>(path, QString()));
     }
@@ -187,6 +208,45 @@ private slots:
         QCOMPARE(Shot(&bar).pixel(299, 0), TopRight);
         QCOMPARE(Shot(&bar).pixel(0, 39), BottomLeft);
         TComponentNexus::Instance().ReleaseAll(FSkins.get());
+    }
+
+    void thumbnailSection()
+    {
+        auto* view = new TrkView;
+        auto* sub = FSkins->Subclass<TThumbnailSubclass>(view, "Thumbnail");
+        QCOMPARE(QSize(view->CellWidth(), view->CellHeight()), QSize(120, 160));
+        QCOMPARE(view->Color(), QColor(255, 0, 0));
+        const TThumbnailSkin& skin = sub->Painter()->Skin();
+        // $00C08040 is blue C0, green 80, red 40; the numbers are not colour names.
+        QCOMPARE(skin.SelectionColor, QColor(0x40, 0x80, 0xC0));
+        QCOMPARE(skin.FrameColor, QColor(255, 255, 255));
+        QCOMPARE(skin.ShadowColor, QColor(255, 255, 255));
+        QCOMPARE(skin.CornerSize, 6);
+        QVERIFY(skin.BorderWhenInvalid);
+        QCOMPARE(skin.CaptionFont.family(), QString("DejaVu Sans"));
+        QVERIFY(skin.CaptionFont.bold());
+        QCOMPARE(skin.CaptionFontColor, QColor(0, 0, 128));
+        QCOMPARE(skin.InvalidImage.size(), QSize(2, 6));
+        // The placeholder by extension, its ground made transparent.
+        QVERIFY(skin.ExtensionImages.contains("pdf"));
+        const QImage pdf = skin.ExtensionImages.value("pdf");
+        QCOMPARE(qAlpha(pdf.pixel(0, 0)), 0);
+        QCOMPARE(pdf.pixel(1, 1), qRgb(0, 0, 0));
+        QVERIFY(view->OnCellPaint);
+
+        // The view's end frees the subclass; a new view can be subclassed again.
+        delete view;
+        QCOMPARE(TComponentNexus::Instance().SubclassOf(view), nullptr);
+
+        TrkView other;
+        try {
+            FSkins->Subclass<TThumbnailSubclass>(&other, "NamedSelection");
+            QFAIL("a colour name was taken for a number");
+        } catch (const ESkinException& e) {
+            QCOMPARE(e.Message(), QString("Invalid value \"Red\""));
+        }
+        QVERIFY(!other.OnCellPaint);
+        QVERIFY(!TComponentNexus::Instance().IsSubclassed(&other));
     }
 };
 

@@ -528,6 +528,16 @@ QString TSkinManager::RawValue(const QString& section, const QString& key) const
     return s->value(key.toLower());
 }
 
+QStringList TSkinManager::Keys(const QString& section) const
+{
+    QStringList keys;
+    const auto s = FIni.constFind(section.toLower());
+    if (s == FIni.constEnd()) return keys;
+    for (auto it = s->constBegin(); it != s->constEnd(); ++it)
+        if (!it.value().isEmpty()) keys << it.key();
+    return keys;
+}
+
 bool TSkinManager::HasValue(const QString& section, const QString& key) const
 {
     return !RawValue(section, key).isEmpty();
@@ -680,9 +690,9 @@ bool TSkinManager::GetStream(const QString& section, const QString& key, QIODevi
 
 void TSkinManager::CheckSubclassable(QWidget* control, const QString& section) const
 {
-    assert(control && "a subclass needs a control");
-    assert(!section.isEmpty() && "a subclass needs a section");
-    (void)section;
+    // A programming error, but one that must not turn into a crash while the window is built.
+    if (!control || section.isEmpty())
+        throw std::invalid_argument("a subclass needs a control and a section");
     if (TComponentNexus::Instance().IsSubclassed(control))
         throw ESkinException(QStringLiteral("Component has already been subclassed"));
 }

@@ -248,6 +248,8 @@ public:
     bool HasValue(const QString& section, const QString& key) const;
     // The raw text of a key, empty when the key is missing.
     QString RawValue(const QString& section, const QString& key) const;
+    // The keys of a section that have a value, in lower case, in no particular order.
+    QStringList Keys(const QString& section) const;
 
     qint32 GetInteger(const QString& section, const QString& key, qint32 defaultValue);
     bool GetBool(const QString& section, const QString& key, bool defaultValue);

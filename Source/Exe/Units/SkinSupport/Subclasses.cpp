@@ -7,6 +7,8 @@
 #include <QPixmap>
 #include <QWidget>
 
+#include "rkView.h"
+
 #include <algorithm>
 
 // ---------------------------------------------------------------------------------------------
@@ -298,4 +300,84 @@ void TClientContainerSubclass::ReadSkin()
             Control()->setPalette(palette);
         }
     }
+}
+
+// ---------------------------------------------------------------------------------------------
+
+QImage TransparentPicture(const QImage& picture)
+{
+    if (picture.isNull() || picture.hasAlphaChannel()) return picture;
+    QImage result = picture.convertToFormat(QImage::Format_ARGB32);
+    const QRgb key = result.pixel(0, result.height() - 1) & 0xFFFFFF;
+    for (int y = 0; y < result.height(); ++y) {
+        auto* line = reinterpret_cast<QRgb*>(result.scanLine(y));
+        for (int x = 0; x < result.width(); ++x)
+            if ((line[x] & 0xFFFFFF) == key) line[x] = 0;
+    }
+    return result;
+}
+
+TThumbnailSubclass::TThumbnailSubclass(TSkinManager* manager, QWidget* control,
+                                       const QString& section)
+    : TScrollableSubclass(manager, control, section)
+{
+}
+
+TThumbnailSubclass::~TThumbnailSubclass() = default;
+
+void TThumbnailSubclass::ReadSkin()
+{
+    TScrollableSubclass::ReadSkin();
+    auto* view = qobject_cast<TrkView*>(Control());
+    if (!view) throw std::invalid_argument("the thumbnail subclass needs a thumbnail view");
+    TSkinManager& skins = *Manager();
+    const QString& s = Section();
+    const auto color = [&](const char* key, TColor fallback) {
+        return ColorToQColor(skins.GetColor(s, QLatin1String(key), fallback));
+    };
+    // Three colours of this section are plain numbers, not colour names.
+    const auto number = [&](const char* key, TColor fallback) {
+        return ColorToQColor(skins.GetInteger(s, QLatin1String(key), fallback));
+    };
+
+    TThumbnailSkin skin = TThumbnailSkin::Defaults();
+    skin.Color = color("Color", clWindow);
+    skin.ActiveFontColor = color("ActiveFontColor", clWindowText);
+    skin.InactiveFontColor = color("InactiveFontColor", clGrayText);
+    QPoint size;
+    if (skins.GetPoint(s, QStringLiteral("ThumbnailSize"), size))
+        skin.ThumbnailSize = QSize(size.x(), size.y());
+    // Without a font of its own the view's font is used, in the window's text colour.
+    skin.CaptionFont = view->font();
+    const TSkinFont* font = nullptr;
+    if (skins.GetFont(s, QStringLiteral("Font"), font)) {
+        skin.CaptionFont = font->Font;
+        skin.CaptionFontColor = ColorToQColor(font->Color);
+    }
+    skin.CornerSize = skins.GetInteger(s, QStringLiteral("CornerSize"), 0);
+    skin.SelectionColor = number("SelectionColor", clHighlight);
+    skin.FrameColor = number("FrameColor", clWhite);
+    skin.ShadowColor = number("ShadowColor", clWhite);
+    skin.BorderWhenInvalid = skins.GetBool(s, QStringLiteral("ThumbnailBorderWhenInvalid"), false);
+    const QImage* picture = nullptr;
+    if (skins.GetBitmap(s, QStringLiteral("InvalidImage"), picture))
+        skin.InvalidImage = TransparentPicture(*picture);
+    // The placeholders of books without a cover, by file extension. Keys of "Images" that
+    // name no picture (the tool buttons' offsets) simply give none.
+    const QString images = QStringLiteral("Images");
+    for (const QString& key : skins.Keys(images)) {
+        if (skins.GetBitmap(images, key, picture))
+            skin.ExtensionImages.insert(key, TransparentPicture(*picture));
+    }
+
+    FPainter = std::make_unique<TThumbnailPainter>(skin);
+    FPainter->OnGetItem = [this](TrkView* sender, int64_t value) -> TThumbnailBook* {
+        return OnGetItem ? OnGetItem(sender, value) : nullptr;
+    };
+    FPainter->Attach(view);
+}
+
+void TThumbnailSubclass::Release()
+{
+    if (auto* view = qobject_cast<TrkView*>(Control()); view && FPainter) FPainter->Release(view);
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Skins.h"
+#include "ThumbnailPainter.h"
 
 #include <QMargins>
 #include <QPointer>
@@ -153,6 +154,41 @@ public:
     using TTreeContainerSubclass::TTreeContainerSubclass;
     void ReadSkin() override;
 };
+
+// The panes that scroll draw no frame of their own: they configure their control and hook its
+// paint events instead.
+class TScrollableSubclass : public TBorderDrawingSubclass
+{
+    Q_OBJECT
+public:
+    using TBorderDrawingSubclass::TBorderDrawingSubclass;
+    int PaintParts() const override { return 0; }
+};
+
+// The thumbnail view: its colours, cell size, caption font, selection and shadow, and the
+// pictures of books without a cover, all from the section; the view's cells and hints are then
+// painted by a TThumbnailPainter with those values. Every picture is read here, so nothing
+// is parsed (or can fail) while the view paints.
+class TThumbnailSubclass : public TScrollableSubclass
+{
+    Q_OBJECT
+public:
+    TThumbnailSubclass(TSkinManager* manager, QWidget* control, const QString& section);
+    ~TThumbnailSubclass() override;
+    void ReadSkin() override;
+    void Release() override;
+
+    // Gives the book behind a cell's value; without it no cell shows a book.
+    TThumbnailPainter::TGetItem OnGetItem;
+    const TThumbnailPainter* Painter() const { return FPainter.get(); }
+
+private:
+    std::unique_ptr<TThumbnailPainter> FPainter;
+};
+
+// A copy of a skin picture in which the colour of its bottom-left pixel is transparent (a
+// picture that has an alpha channel of its own is kept as it is).
+QImage TransparentPicture(const QImage& picture);
 
 // Gives a control the panel colour of a skin colour value.
 void SetControlColor(QWidget* control, TColor color);

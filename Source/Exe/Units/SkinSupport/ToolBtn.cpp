@@ -8,6 +8,7 @@
 #include <QPainter>
 
 #include <cassert>
+#include <stdexcept>
 
 namespace {
 
@@ -35,7 +36,7 @@ TToolBtn::TToolBtn(TSkinManager* manager, const QString& offsetKey, const QStrin
                    const QString& backgroundKey, QWidget* parent)
     : QWidget(parent), FManager(manager)
 {
-    assert(manager && "a tool button needs a skin manager");
+    if (!manager) throw std::invalid_argument("a tool button needs a skin manager");
     manager->Own(this);
     setAttribute(Qt::WA_Hover, false);
     setFocusPolicy(Qt::NoFocus);
