@@ -239,6 +239,19 @@ private slots:
         QVERIFY(!thumbButton.Down());
     }
 
+    void survivesAnUnloadedSkin()
+    {
+        QWidget parent;
+        TSkinManager skins;
+        skins.SetResource(FSkins->Resource());
+        auto* b =
+            new TToolBtn(&skins, "ToolButtonOffset", "OpenButton", "ToolButtonBackground", &parent);
+        skins.SetResource(nullptr); // the cache and its pictures are gone
+        const QImage shot = Shot(b);
+        QCOMPARE(shot.pixel(0, 0), BackgroundColor(0));
+        QCOMPARE(shot.pixel(15, 10), IconColor(0));
+    }
+
     void managerTakesItsButtonsAlong()
     {
         QWidget parent;

@@ -41,8 +41,10 @@ TToolBtn::TToolBtn(TSkinManager* manager, const QString& offsetKey, const QStrin
     setAttribute(Qt::WA_Hover, false);
     setFocusPolicy(Qt::NoFocus);
 
-    if (!manager->GetBitmap(ImagesSection, backgroundKey, FBackground)) FBackground = nullptr;
-    if (!manager->GetBitmap(ImagesSection, iconKey, FIcon)) FIcon = nullptr;
+    const QImage* background = nullptr;
+    if (manager->GetBitmap(ImagesSection, backgroundKey, background)) FBackground = *background;
+    const QImage* icon = nullptr;
+    manager->GetBitmap(ImagesSection, iconKey, icon);
     TSkinRect offset;
     if (manager->GetRect(ImagesSection, offsetKey, offset)) {
         FHotOffset = QPoint(offset.Left, offset.Top);
@@ -50,13 +52,13 @@ TToolBtn::TToolBtn(TSkinManager* manager, const QString& offsetKey, const QStrin
     }
     // Read here rather than while painting, so that a bad colour is reported while the window
     // is set up instead of escaping from a paint.
-    if (FIcon) {
+    if (icon) {
         const TColor transparent = ColorToRGB(manager->GetColor(
             QStringLiteral("System"), QStringLiteral("TransparentColor"), clFuchsia));
-        FMaskedIcon = MaskColor(*FIcon, transparent);
+        FMaskedIcon = MaskColor(*icon, transparent);
     }
-    if (FBackground && FBackground->width() / FrameCount > 0)
-        resize(FBackground->width() / FrameCount, FBackground->height());
+    if (FBackground.width() / FrameCount > 0)
+        resize(FBackground.width() / FrameCount, FBackground.height());
 }
 
 void TToolBtn::SetDown(bool down)
@@ -95,10 +97,10 @@ void TToolBtn::ActionChanged()
 
 QSize TToolBtn::sizeHint() const
 {
-    if (FBackground && FBackground->width() / FrameCount > 0)
-        return QSize(FBackground->width() / FrameCount, FBackground->height());
-    if (FIcon && FIcon->width() / FrameCount > 0)
-        return QSize(FIcon->width() / FrameCount, FIcon->height());
+    if (FBackground.width() / FrameCount > 0)
+        return QSize(FBackground.width() / FrameCount, FBackground.height());
+    if (FMaskedIcon.width() / FrameCount > 0)
+        return QSize(FMaskedIcon.width() / FrameCount, FMaskedIcon.height());
     return QWidget::sizeHint();
 }
 
@@ -107,13 +109,13 @@ void TToolBtn::paintEvent(QPaintEvent*)
     if (!FManager) return;
     QPainter painter(this);
     const int frame = DisplayedFrame();
-    if (FBackground) {
-        const int frameWidth = FBackground->width() / FrameCount;
-        const int stripHeight = FBackground->height();
+    if (!FBackground.isNull()) {
+        const int frameWidth = FBackground.width() / FrameCount;
+        const int stripHeight = FBackground.height();
         painter.drawImage(QPoint((width() - frameWidth) / 2, (height() - stripHeight) / 2),
-                          *FBackground, QRect(frame * frameWidth, 0, frameWidth, stripHeight));
+                          FBackground, QRect(frame * frameWidth, 0, frameWidth, stripHeight));
     }
-    if (FIcon) {
+    if (!FMaskedIcon.isNull()) {
         const int iconWidth = FMaskedIcon.width() / FrameCount;
         const int iconHeight = FMaskedIcon.height();
         QPoint at((width() - iconWidth) / 2, (height() - iconHeight) / 2);

@@ -69,9 +69,10 @@ private:
     TSkinManager* FManager;
     int FMouseState = msNormal;
     bool FDown = false;
-    const QImage* FIcon = nullptr;       // borrowed from the manager's cache
-    const QImage* FBackground = nullptr; // borrowed from the manager's cache
-    QImage FMaskedIcon;                  // the icon with its transparent colour cleared
+    // Shallow copies of the manager's pictures: they share its pixels, and stay valid even if
+    // the manager's skin is unloaded while the button lives.
+    QImage FBackground;
+    QImage FMaskedIcon; // the icon with its transparent colour cleared
     QPoint FHotOffset;
     QPoint FPressedOffset;
     bool FLeftPressed = false;
