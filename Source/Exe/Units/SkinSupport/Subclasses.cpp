@@ -116,23 +116,25 @@ bool TDrawingSubclass::HandleMessage(QEvent* event)
 
 void TBorderDrawingSubclass::ReadSkin()
 {
-    FBackground = EmptyBitmap();
+    FBackground = QImage();
     FOffset = {};
 }
 
 void TBorderDrawingSubclass::ReadFrame()
 {
-    if (!Manager()->GetBitmap(Section(), QStringLiteral("Background"), FBackground))
-        FBackground = EmptyBitmap();
+    const QImage* background = nullptr;
+    FBackground = Manager()->GetBitmap(Section(), QStringLiteral("Background"), background)
+                      ? *background
+                      : QImage();
     if (!Manager()->GetRect(Section(), QStringLiteral("Offset"), FOffset)) FOffset = {};
 }
 
 QRect TBorderDrawingSubclass::AdjustClientRect(const QRect& rect) const
 {
     // Without a picture there is no frame, so the contents keep the whole control.
-    if (FBackground->isNull()) return rect;
-    const int w = FBackground->width();
-    const int h = FBackground->height();
+    if (FBackground.isNull()) return rect;
+    const int w = FBackground.width();
+    const int h = FBackground.height();
     int x0 = rect.left(), y0 = rect.top(), x1 = rect.left() + rect.width(),
         y1 = rect.top() + rect.height();
     if (FOffset.Top > 0) y0 += FOffset.Top;
@@ -144,8 +146,8 @@ QRect TBorderDrawingSubclass::AdjustClientRect(const QRect& rect) const
 
 void TBorderDrawingSubclass::PaintBorder(QPainter& painter, const QRect& rect) const
 {
-    if (FBackground->isNull()) return;
-    const QImage& bmp = *FBackground;
+    if (FBackground.isNull()) return;
+    const QImage& bmp = FBackground;
     const int w = bmp.width(), h = bmp.height();
     // A switched-off side is 0 wide; a negative offset counts as 0 in every piece.
     const int left = std::max(FOffset.Left, 0), top = std::max(FOffset.Top, 0);
@@ -184,13 +186,13 @@ void TBorderDrawingSubclass::PaintBorder(QPainter& painter, const QRect& rect) c
 
 void TBorderDrawingSubclass::PaintBackground(QPainter& painter, const QRect& rect) const
 {
-    if (FBackground->isNull()) return;
+    if (FBackground.isNull()) return;
     const int left = std::max(FOffset.Left, 0), top = std::max(FOffset.Top, 0);
-    const int r = FOffset.Right >= 1 ? FOffset.Right : FBackground->width();
-    const int b = FOffset.Bottom >= 1 ? FOffset.Bottom : FBackground->height();
+    const int r = FOffset.Right >= 1 ? FOffset.Right : FBackground.width();
+    const int b = FOffset.Bottom >= 1 ? FOffset.Bottom : FBackground.height();
     const QRect centre(left, top, r - left, b - top);
     if (centre.width() > 0 && centre.height() > 0 && !rect.isEmpty())
-        painter.drawImage(rect, *FBackground, centre);
+        painter.drawImage(rect, FBackground, centre);
 }
 
 void TBorderDrawingSubclass::PaintClient(QPainter& painter, const QRect& rect) const
@@ -214,8 +216,8 @@ void TToolbarSubclass::ReadSkin()
 {
     TBorderDrawingSubclass::ReadSkin();
     ReadFrame();
-    if (FBackground->isNull()) return;
-    const QImage& bmp = *FBackground;
+    if (FBackground.isNull()) return;
+    const QImage& bmp = FBackground;
     const int w = bmp.width(), h = bmp.height();
     const auto slice = [&](int x, int width) {
         auto* label = new QLabel(Control());
@@ -258,25 +260,26 @@ void TNavigatorSubclass::ReadSkin()
 {
     TBorderDrawingSubclass::ReadSkin();
     ReadFrame();
-    if (!Manager()->GetBitmap(Section(), QStringLiteral("Splitter"), FSplitter))
-        FSplitter = EmptyBitmap();
+    const QImage* splitter = nullptr;
+    FSplitter = Manager()->GetBitmap(Section(), QStringLiteral("Splitter"), splitter) ? *splitter
+                                                                                      : QImage();
     SetControlColor(Control(), Manager()->GetColor(Section(), QStringLiteral("Color"), clBtnFace));
 }
 
 void TNavigatorSubclass::PaintBorder(QPainter& painter, const QRect& rect) const
 {
     TBorderDrawingSubclass::PaintBorder(painter, rect);
-    if (FSplitter->isNull() || FOffset.Right <= 0) return;
+    if (FSplitter.isNull() || FOffset.Right <= 0) return;
     const int x1 = rect.left() + rect.width();
     painter.drawImage(
-        QPoint(x1 - FSplitter->width(), rect.top() + (rect.height() - FSplitter->height()) / 2),
-        *FSplitter);
+        QPoint(x1 - FSplitter.width(), rect.top() + (rect.height() - FSplitter.height()) / 2),
+        FSplitter);
 }
 
 bool TNavigatorSubclass::OnSizingEdge(int x) const
 {
-    if (FBackground->isNull() || FOffset.Right <= 0 || !Control()) return false;
-    return FBackground->width() - FOffset.Right >= Control()->width() - x;
+    if (FBackground.isNull() || FOffset.Right <= 0 || !Control()) return false;
+    return FBackground.width() - FOffset.Right >= Control()->width() - x;
 }
 
 void TTreeContainerSubclass::ReadSkin()

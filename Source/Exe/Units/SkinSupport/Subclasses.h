@@ -90,14 +90,16 @@ public:
     void PaintBackground(QPainter& painter, const QRect& rect) const override;
     void PaintClient(QPainter& painter, const QRect& rect) const override;
 
-    const QImage* Background() const { return FBackground; }
+    const QImage& Background() const { return FBackground; }
     const TSkinRect& Offset() const { return FOffset; }
 
 protected:
     // Background and offset from the section's "Background" and "Offset".
     void ReadFrame();
 
-    const QImage* FBackground = EmptyBitmap();
+    // Shallow copies of the manager's pictures (an empty picture when the skin has none): they
+    // share its pixels and stay valid even if the manager's skin is unloaded.
+    QImage FBackground;
     TSkinRect FOffset;
 };
 
@@ -133,7 +135,7 @@ public:
     bool OnSizingEdge(int x) const;
 
 private:
-    const QImage* FSplitter = EmptyBitmap();
+    QImage FSplitter;
 };
 
 // The panels around the tree and around the right-hand pages: the nine-piece frame as a
