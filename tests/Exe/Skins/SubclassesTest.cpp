@@ -1,12 +1,16 @@
 #include "Subclasses.h"
 #include "rkView.h"
 #include "SkinFixture.h"
+#include "SkinItemDelegate.h"
 #include "Skins.h"
 #include "ZipSkinRes.h"
 
+#include <QHeaderView>
 #include <QLabel>
 #include <QPainter>
+#include <QStandardItemModel>
 #include <QTemporaryDir>
+#include <QTreeView>
 #include <QtTest>
 
 namespace {
@@ -78,6 +82,10 @@ private slots:
                                          "CornerSize=6\nThumbnailBorderWhenInvalid=True\n"
                                          "Font=\"DejaVu Sans\",9,Navy,B\nInvalidImage=grip.bmp\n"
                                          "[NamedSelection]\nSelectionColor=Red\n"
+                                         "[List]\nColor=Lime\nRowOddColor=255,255,255\n"
+                                         "ItemHeight=30\nLineStyle=2\nLineColor=Blue\n"
+                                         "CaptionHeight=$20\n"
+                                         "[PlainList]\nColor=Lime\n"
                                          "[Images]\nPDF=dot.bmp\nToolButtonOffset=1,2,3,4\n"},
                             {"dot.bmp",
                              [] {
@@ -247,6 +255,52 @@ private slots:
         }
         QVERIFY(!other.OnCellPaint);
         QVERIFY(!TComponentNexus::Instance().IsSubclassed(&other));
+    }
+
+    void listRows()
+    {
+        QStandardItemModel model(4, 2);
+        for (int r = 0; r < 4; ++r)
+            model.setItem(r, 0, new QStandardItem("x"));
+        QTreeView view;
+        view.setModel(&model);
+        view.resize(300, 200);
+        QAbstractItemDelegate* own = view.itemDelegate();
+        auto* sub = FSkins->Subclass<TListSubclass>(&view, "List");
+        QCOMPARE(view.itemDelegate(), static_cast<const QAbstractItemDelegate*>(sub->Delegate()));
+        QCOMPARE(view.visualRect(model.index(0, 0)).height(), 30);
+        QCOMPARE(view.header()->height(), 32);
+        const auto rowPixel = [&](const QImage& shot, int row) {
+            const QRect r = view.visualRect(model.index(row, 1));
+            return shot.pixel(view.viewport()->mapTo(&view, r.center()));
+        };
+        QImage shot = Shot(&view);
+        // The second and fourth rows are white; the others keep the list's own background.
+        QCOMPARE(rowPixel(shot, 0), qRgb(0, 255, 0));
+        QCOMPARE(rowPixel(shot, 1), qRgb(255, 255, 255));
+        QCOMPARE(rowPixel(shot, 2), qRgb(0, 255, 0));
+        QCOMPARE(rowPixel(shot, 3), qRgb(255, 255, 255));
+        // Solid grid lines in the line colour under each row.
+        const QRect r0 = view.visualRect(model.index(0, 1));
+        QCOMPARE(shot.pixel(view.viewport()->mapTo(&view, QPoint(r0.center().x(), r0.bottom()))),
+                 qRgb(0, 0, 255));
+
+        // Released, the list paints as it did before, with its own delegate.
+        TComponentNexus::Instance().ReleaseAll(FSkins.get());
+        QCOMPARE(view.itemDelegate(), own);
+
+        // Without row colours nothing is laid under the rows.
+        FSkins->Subclass<TListSubclass>(&view, "PlainList");
+        shot = Shot(&view);
+        QCOMPARE(rowPixel(shot, 1), qRgb(0, 255, 0));
+        TComponentNexus::Instance().ReleaseAll(FSkins.get());
+
+        // A list that goes while subclassed takes its subclass and delegate along.
+        auto* doomed = new QTreeView;
+        doomed->setModel(&model);
+        FSkins->Subclass<TListSubclass>(doomed, "List");
+        delete doomed;
+        QVERIFY(!TComponentNexus::Instance().IsSubclassed(doomed));
     }
 };
 

@@ -8,6 +8,10 @@
 #include <QWidget>
 
 #include "rkView.h"
+#include "SkinItemDelegate.h"
+
+#include <QHeaderView>
+#include <QTreeView>
 
 #include <algorithm>
 
@@ -383,4 +387,123 @@ void TThumbnailSubclass::ReadSkin()
 void TThumbnailSubclass::Release()
 {
     if (auto* view = qobject_cast<TrkView*>(Control()); view && FPainter) FPainter->Release(view);
+}
+
+// ---------------------------------------------------------------------------------------------
+
+TVirtualTreeSubclass::TVirtualTreeSubclass(TSkinManager* manager, QWidget* control,
+                                           const QString& section)
+    : TScrollableSubclass(manager, control, section)
+{
+}
+
+TVirtualTreeSubclass::~TVirtualTreeSubclass()
+{
+    // Freed with its view when the view goes first; otherwise Release has handed the view its
+    // old delegate back and ours is no longer used.
+    if (FDelegate && !FDelegate->parent()) delete FDelegate.data();
+}
+
+const TSkinItemDelegate* TVirtualTreeSubclass::Delegate() const
+{
+    return FDelegate.data();
+}
+
+QTreeView* TVirtualTreeSubclass::View() const
+{
+    auto* view = qobject_cast<QTreeView*>(Control());
+    if (!view) throw std::invalid_argument("a tree or list subclass needs a tree view");
+    return view;
+}
+
+void TVirtualTreeSubclass::ReadCommon(bool gridLines)
+{
+    QTreeView* view = View();
+    TSkinManager& skins = *Manager();
+    const QString& s = Section();
+    const auto color = [&](const char* key, TColor fallback) {
+        return ColorToQColor(skins.GetColor(s, QLatin1String(key), fallback));
+    };
+    auto delegate = std::make_unique<TSkinItemDelegate>(view);
+
+    const TSkinFont* font = nullptr;
+    QPalette palette = view->palette();
+    if (skins.GetFont(s, QStringLiteral("Font"), font)) {
+        view->setFont(font->Font);
+        const QColor c = ColorToQColor(font->Color);
+        if (c.isValid()) palette.setColor(QPalette::Text, c);
+    }
+    if (skins.HasValue(s, QStringLiteral("LineStyle"))) {
+        const int style = skins.GetInteger(s, QStringLiteral("LineStyle"), 0);
+        if (gridLines && (style == 1 || style == 2)) {
+            delegate->GridLines = true;
+            delegate->GridLineStyle = style == 1 ? Qt::DotLine : Qt::SolidLine;
+            if (style == 2) delegate->GridLineColor = color("LineColor", clBlack);
+        }
+    }
+    delegate->FocusedTextColor = color("ActiveFontColor", clWindowText);
+    const QColor base = color("Color", clWindow);
+    if (base.isValid()) palette.setColor(QPalette::Base, base);
+    if (skins.HasValue(s, QStringLiteral("SelectionColor"))) {
+        const QColor selection = color("SelectionColor", clHighlight);
+        palette.setColor(QPalette::Active, QPalette::Highlight, selection);
+        palette.setColor(QPalette::Inactive, QPalette::Highlight, selection);
+    }
+    if (skins.HasValue(s, QStringLiteral("InactiveSelectionColor")))
+        palette.setColor(QPalette::Inactive, QPalette::Highlight,
+                         color("InactiveSelectionColor", clHighlight));
+    // A height is a number read with the colour syntax, as the skin files have always had it.
+    if (skins.HasValue(s, QStringLiteral("ItemHeight")))
+        delegate->ItemHeight = skins.GetColor(s, QStringLiteral("ItemHeight"), 0);
+    view->setPalette(palette);
+
+    FDelegate = delegate.release();
+    FPrevious = view->itemDelegate();
+    view->setItemDelegate(FDelegate);
+}
+
+void TVirtualTreeSubclass::Release()
+{
+    auto* view = qobject_cast<QTreeView*>(Control());
+    if (!view || !FDelegate) return;
+    if (view->itemDelegate() == FDelegate) view->setItemDelegate(FPrevious);
+    FDelegate->setParent(nullptr);
+}
+
+void TTreeSubclass::ReadSkin()
+{
+    TScrollableSubclass::ReadSkin();
+    QTreeView* view = View();
+    view->setRootIsDecorated(Manager()->GetBool(Section(), QStringLiteral("ShowButton"), false));
+    ReadCommon(false);
+    FDelegate->BoldTopLevel = true;
+}
+
+void TListSubclass::ReadSkin()
+{
+    TScrollableSubclass::ReadSkin();
+    QTreeView* view = View();
+    TSkinManager& skins = *Manager();
+    const QString& s = Section();
+    const TSkinFont* font = nullptr;
+    if (skins.GetFont(s, QStringLiteral("CaptionFont"), font)) view->header()->setFont(font->Font);
+    ReadCommon(true);
+    FDelegate->OddRowColor = skins.GetColor(s, QStringLiteral("RowOddColor"), 0);
+    FDelegate->OtherRowColor = skins.GetColor(s, QStringLiteral("RowOrdColor"), 0);
+    // Only a colour the skin gives: the header's text is dark by default, so a dark default
+    // background would make the captions unreadable.
+    const QColor caption =
+        skins.HasValue(s, QStringLiteral("CaptionColor"))
+            ? ColorToQColor(skins.GetColor(s, QStringLiteral("CaptionColor"), clWindowText))
+            : QColor();
+    if (caption.isValid()) {
+        QPalette palette = view->header()->palette();
+        palette.setColor(QPalette::Button, caption);
+        palette.setColor(QPalette::Window, caption);
+        view->header()->setPalette(palette);
+    }
+    if (skins.HasValue(s, QStringLiteral("CaptionHeight"))) {
+        const int height = skins.GetColor(s, QStringLiteral("CaptionHeight"), 0);
+        if (height > 0) view->header()->setFixedHeight(height);
+    }
 }

@@ -167,6 +167,50 @@ public:
     int PaintParts() const override { return 0; }
 };
 
+class QAbstractItemDelegate;
+class QTreeView;
+class TSkinItemDelegate;
+
+// The navigator tree and the book and task lists: fonts, colours, selection colours and row
+// height from the section, and their cells drawn through a delegate that adds what the skin
+// asks for (the focused row's text colour, bold top-level nodes, row colours, grid lines).
+// Release gives the view its previous delegate back.
+class TVirtualTreeSubclass : public TScrollableSubclass
+{
+    Q_OBJECT
+public:
+    TVirtualTreeSubclass(TSkinManager* manager, QWidget* control, const QString& section);
+    ~TVirtualTreeSubclass() override;
+    void Release() override;
+    const TSkinItemDelegate* Delegate() const;
+
+protected:
+    QTreeView* View() const;
+    // Fonts, colours, selection colours, row height and, when "LineStyle" has a value, the
+    // grid lines; then the delegate goes in.
+    void ReadCommon(bool gridLines);
+    QPointer<TSkinItemDelegate> FDelegate; // the view's child while it is in use
+
+private:
+    QPointer<QAbstractItemDelegate> FPrevious;
+};
+
+class TTreeSubclass : public TVirtualTreeSubclass
+{
+    Q_OBJECT
+public:
+    using TVirtualTreeSubclass::TVirtualTreeSubclass;
+    void ReadSkin() override;
+};
+
+class TListSubclass : public TVirtualTreeSubclass
+{
+    Q_OBJECT
+public:
+    using TVirtualTreeSubclass::TVirtualTreeSubclass;
+    void ReadSkin() override;
+};
+
 // The thumbnail view: its colours, cell size, caption font, selection and shadow, and the
 // pictures of books without a cover, all from the section; the view's cells and hints are then
 // painted by a TThumbnailPainter with those values. Every picture is read here, so nothing
