@@ -70,38 +70,39 @@ private slots:
     void initTestCase()
     {
         const QString path = FDir.filePath("theme.zip");
-        QVERIFY(
-            WriteZip(path, {{"skin.ini", "[Navigator]\nBackground=frame.bmp\nOffset=5,4,25,16\n"
-                                         "Splitter=grip.bmp\nColor=Black\n"
-                                         "[NoRightNoTop]\nBackground=frame.bmp\n"
-                                         "Offset=5,0,0,16\nColor=Lime\n"
-                                         "[Bare]\nColor=Lime\n"
-                                         "[Toolbar]\nBackground=frame.bmp\nOffset=5,4,25,16\n"
-                                         "[Thumbnail]\nColor=Red\nThumbnailSize=120,160\n"
-                                         "SelectionColor=$00C08040\nFrameColor=16777215\n"
-                                         "CornerSize=6\nThumbnailBorderWhenInvalid=True\n"
-                                         "Font=\"DejaVu Sans\",9,Navy,B\nInvalidImage=grip.bmp\n"
-                                         "[NamedSelection]\nSelectionColor=Red\n"
-                                         "[List]\nColor=Lime\nRowOddColor=255,255,255\n"
-                                         "ItemHeight=30\nLineStyle=2\nLineColor=Blue\n"
-                                         "CaptionHeight=$20\n"
-                                         "[PlainList]\nColor=Lime\n"
-                                         "[Images]\nPDF=dot.bmp\nToolButtonOffset=1,2,3,4\n"},
-                            {"dot.bmp",
-                             [] {
-                                 // A dot on a magenta ground: the ground is the bottom-left
-                                 // colour and so becomes transparent.
-                                 QImage image(4, 4, QImage::Format_RGB32);
-                                 image.fill(qRgb(255, 0, 255));
-                                 image.setPixel(1, 1, qRgb(0, 0, 0));
-                                 QByteArray bytes;
-                                 QBuffer buffer(&bytes);
-                                 buffer.open(QIODevice::WriteOnly);
-                                 image.save(&buffer, "BMP");
-                                 return bytes;
-                             }()},
-                            {"frame.bmp", NinePieces()},
-                            {"grip.bmp", ImageBytes(2, 6, Splitter)}}));
+        QVERIFY(WriteZip(path,
+                         {{"skin.ini", "[Navigator]\nBackground=frame.bmp\nOffset=5,4,25,16\n"
+                                       "Splitter=grip.bmp\nColor=Black\n"
+                                       "[NoRightNoTop]\nBackground=frame.bmp\n"
+                                       "Offset=5,0,0,16\nColor=Lime\n"
+                                       "[Bare]\nColor=Lime\n"
+                                       "[Toolbar]\nBackground=frame.bmp\nOffset=5,4,25,16\n"
+                                       "[Thumbnail]\nColor=Red\nThumbnailSize=120,160\n"
+                                       "SelectionColor=$00C08040\nFrameColor=16777215\n"
+                                       "CornerSize=6\nThumbnailBorderWhenInvalid=True\n"
+                                       "Font=\"DejaVu Sans\",9,Navy,B\nInvalidImage=grip.bmp\n"
+                                       "[NamedSelection]\nSelectionColor=Red\n"
+                                       "[List]\nColor=Lime\nRowOddColor=255,255,255\n"
+                                       "ItemHeight=30\nLineStyle=2\nLineColor=Blue\n"
+                                       "CaptionHeight=$20\n"
+                                       "[PlainList]\nColor=Lime\n"
+                                       "[Tree]\nColor=White\nActiveFontColor=Red\nShowButton=True\n"
+                                       "[Images]\nPDF=dot.bmp\nToolButtonOffset=1,2,3,4\n"},
+                          {"dot.bmp",
+                           [] {
+                               // A dot on a magenta ground: the ground is the bottom-left
+                               // colour and so becomes transparent.
+                               QImage image(4, 4, QImage::Format_RGB32);
+                               image.fill(qRgb(255, 0, 255));
+                               image.setPixel(1, 1, qRgb(0, 0, 0));
+                               QByteArray bytes;
+                               QBuffer buffer(&bytes);
+                               buffer.open(QIODevice::WriteOnly);
+                               image.save(&buffer, "BMP");
+                               return bytes;
+                           }()},
+                          {"frame.bmp", NinePieces()},
+                          {"grip.bmp", ImageBytes(2, 6, Splitter)}}));
         FSkins = std::make_unique<TSkinManager>();
         FSkins->SetResource(std::make_shared<TZipSkinResource>(path, QString()));
     }
@@ -301,6 +302,49 @@ private slots:
         FSkins->Subclass<TListSubclass>(doomed, "List");
         delete doomed;
         QVERIFY(!TComponentNexus::Instance().IsSubclassed(doomed));
+    }
+
+    void treeText()
+    {
+        QStandardItemModel model;
+        auto* top = new QStandardItem("MMMMMM");
+        top->appendRow(new QStandardItem("MMMMMM"));
+        model.appendRow(top);
+        model.appendRow(new QStandardItem("MMMMMM"));
+        QTreeView view;
+        view.setModel(&model);
+        view.setHeaderHidden(true);
+        view.setRootIsDecorated(false);
+        view.resize(300, 200);
+        view.expandAll();
+        FSkins->Subclass<TTreeSubclass>(&view, "Tree");
+        QVERIFY(view.rootIsDecorated());
+        const QModelIndex child = model.index(0, 0, model.index(0, 0));
+        const QModelIndex second = model.index(1, 0);
+        view.setCurrentIndex(second);
+        view.selectionModel()->clearSelection();
+        const QImage shot = Shot(&view);
+        const auto count = [&](const QModelIndex& index, auto&& test) {
+            const QRect r = view.visualRect(index).translated(view.viewport()->pos());
+            int n = 0;
+            for (int y = r.top(); y <= r.bottom(); ++y)
+                for (int x = r.left(); x <= r.right(); ++x)
+                    n += test(QColor(shot.pixel(x, y)));
+            return n;
+        };
+        const auto red = [](const QColor& c) {
+            return c.red() > 180 && c.green() < 90 && c.blue() < 90;
+        };
+        const auto ink = [](const QColor& c) { return c.lightness() < 160; };
+        // The focused row's text is in the skin's colour, the others not.
+        QVERIFY(count(second, red) > 0);
+        QCOMPARE(count(child, red), 0);
+        // The top-level node is bold: the same text takes more ink than in the child row.
+        QVERIFY2(
+            count(model.index(0, 0), ink) > count(child, ink) * 6 / 5,
+            qPrintable(
+                QString("%1 vs %2").arg(count(model.index(0, 0), ink)).arg(count(child, ink))));
+        TComponentNexus::Instance().ReleaseAll(FSkins.get());
     }
 };
 
