@@ -9,6 +9,7 @@
 #include <QApplication>
 #include <QFont>
 #include <QFontDatabase>
+#include <QPointer>
 
 namespace {
 
@@ -41,6 +42,20 @@ int main(int argc, char* argv[])
         return 0;
     }
 
+    // Watched from here on, before the slow part of the start: a kill that arrives while the
+    // window is still being built is handled once the program runs, instead of ending it on
+    // the spot.
+    QPointer<QWidget> mainWindow;
+    bool terminationRequested = false;
+    WatchTerminationSignals([&] {
+        // Ending the session or a plain kill closes the window the normal way, so the
+        // settings are saved.
+        if (mainWindow)
+            mainWindow->close();
+        else
+            terminationRequested = true;
+    });
+
     ModelGuard().SetMainThread();
     QGuiApplication::setApplicationDisplayName(QStringLiteral("Varnix"));
     application.setProperty("HelpFile", QString::fromLatin1(ApplicationHelpFile));
@@ -52,17 +67,17 @@ int main(int argc, char* argv[])
     {
         TXALVarnixForm mainForm;
         instance.SetMainWindow(&mainForm);
-        // Ending the session or a plain kill closes the window the normal way, so the settings
-        // are saved.
-        WatchTerminationSignals([&mainForm] { mainForm.close(); });
+        mainWindow = &mainForm;
         // A request that arrives after the window closed must not show it again (that would
         // cancel the program's end).
         QObject::connect(&application, &QGuiApplication::lastWindowClosed, &instance,
                          [&instance] { instance.SetMainWindow(nullptr); });
         QObject::connect(&instance, &TSingleInstance::RescanRequested, &mainForm,
                          &TXALVarnixForm::RescanReaders);
-        mainForm.show();
-        application.exec();
+        if (!terminationRequested) {
+            mainForm.show();
+            application.exec();
+        }
         instance.SetMainWindow(nullptr);
     }
     return 0;

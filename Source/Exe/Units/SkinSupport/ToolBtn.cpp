@@ -1,0 +1,198 @@
+#include "ToolBtn.h"
+
+#include <QAction>
+#include <QBoxLayout>
+#include <QEnterEvent>
+#include <QGridLayout>
+#include <QMouseEvent>
+#include <QPainter>
+
+#include <cassert>
+#include <stdexcept>
+
+namespace {
+
+const QString ImagesSection = QStringLiteral("Images");
+
+constexpr int FrameCount = 5;
+
+// The strip with every pixel of the transparent colour made fully transparent.
+QImage MaskColor(const QImage& strip, TColor transparent)
+{
+    QImage masked = strip.convertToFormat(QImage::Format_ARGB32);
+    const QRgb key =
+        qRgb(transparent & 0xFF, (transparent >> 8) & 0xFF, (transparent >> 16) & 0xFF);
+    for (int y = 0; y < masked.height(); ++y) {
+        auto* line = reinterpret_cast<QRgb*>(masked.scanLine(y));
+        for (int x = 0; x < masked.width(); ++x)
+            if ((line[x] & 0xFFFFFF) == (key & 0xFFFFFF)) line[x] = 0;
+    }
+    return masked;
+}
+
+} // namespace
+
+TToolBtn::TToolBtn(TSkinManager* manager, const QString& offsetKey, const QString& iconKey,
+                   const QString& backgroundKey, QWidget* parent)
+    : QWidget(parent), FManager(manager)
+{
+    if (!manager) throw std::invalid_argument("a tool button needs a skin manager");
+    manager->Own(this);
+    setAttribute(Qt::WA_Hover, false);
+    setFocusPolicy(Qt::NoFocus);
+
+    const QImage* background = nullptr;
+    if (manager->GetBitmap(ImagesSection, backgroundKey, background)) FBackground = *background;
+    const QImage* icon = nullptr;
+    manager->GetBitmap(ImagesSection, iconKey, icon);
+    TSkinRect offset;
+    if (manager->GetRect(ImagesSection, offsetKey, offset)) {
+        FHotOffset = QPoint(offset.Left, offset.Top);
+        FPressedOffset = QPoint(offset.Right, offset.Bottom);
+    }
+    // Read here rather than while painting, so that a bad colour is reported while the window
+    // is set up instead of escaping from a paint.
+    if (icon) {
+        const TColor transparent = ColorToRGB(manager->GetColor(
+            QStringLiteral("System"), QStringLiteral("TransparentColor"), clFuchsia));
+        FMaskedIcon = MaskColor(*icon, transparent);
+    }
+    if (FBackground.width() / FrameCount > 0)
+        resize(FBackground.width() / FrameCount, FBackground.height());
+}
+
+void TToolBtn::SetDown(bool down)
+{
+    if (down == FDown) return;
+    FDown = down;
+    update();
+}
+
+int TToolBtn::DisplayedFrame() const
+{
+    if (!isEnabled()) return frDisabled;
+    if (FDown && FMouseState != msPressed) return frDown;
+    return FMouseState;
+}
+
+void TToolBtn::SetAction(QAction* action)
+{
+    if (FAction) disconnect(FAction, nullptr, this, nullptr);
+    FAction = action;
+    if (!action) return;
+    connect(action, &QAction::changed, this, &TToolBtn::ActionChanged);
+    ActionChanged();
+}
+
+void TToolBtn::ActionChanged()
+{
+    if (!FAction) return;
+    setEnabled(FAction->isEnabled());
+    setVisible(FAction->isVisible());
+    QString hint = FAction->toolTip();
+    hint.remove(QLatin1Char('&'));
+    setToolTip(hint);
+    setAccessibleName(hint);
+}
+
+QSize TToolBtn::sizeHint() const
+{
+    if (FBackground.width() / FrameCount > 0)
+        return QSize(FBackground.width() / FrameCount, FBackground.height());
+    if (FMaskedIcon.width() / FrameCount > 0)
+        return QSize(FMaskedIcon.width() / FrameCount, FMaskedIcon.height());
+    return QWidget::sizeHint();
+}
+
+void TToolBtn::paintEvent(QPaintEvent*)
+{
+    if (!FManager) return;
+    QPainter painter(this);
+    const int frame = DisplayedFrame();
+    if (!FBackground.isNull()) {
+        const int frameWidth = FBackground.width() / FrameCount;
+        const int stripHeight = FBackground.height();
+        painter.drawImage(QPoint((width() - frameWidth) / 2, (height() - stripHeight) / 2),
+                          FBackground, QRect(frame * frameWidth, 0, frameWidth, stripHeight));
+    }
+    if (!FMaskedIcon.isNull()) {
+        const int iconWidth = FMaskedIcon.width() / FrameCount;
+        const int iconHeight = FMaskedIcon.height();
+        QPoint at((width() - iconWidth) / 2, (height() - iconHeight) / 2);
+        if (frame == frHot) at += FHotOffset;
+        if (frame == frPressed) at += FPressedOffset;
+        painter.drawImage(at, FMaskedIcon, QRect(frame * iconWidth, 0, iconWidth, iconHeight));
+    }
+}
+
+void TToolBtn::SetMouseState(int state)
+{
+    FMouseState = state;
+    update();
+}
+
+void TToolBtn::enterEvent(QEnterEvent* event)
+{
+    SetMouseState(msHot);
+    QWidget::enterEvent(event);
+}
+
+void TToolBtn::leaveEvent(QEvent* event)
+{
+    SetMouseState(msNormal);
+    QWidget::leaveEvent(event);
+}
+
+void TToolBtn::mousePressEvent(QMouseEvent* event)
+{
+    if (event->button() == Qt::LeftButton) {
+        SetMouseState(msPressed);
+        FLeftPressed = true;
+    }
+    event->accept();
+}
+
+void TToolBtn::mouseReleaseEvent(QMouseEvent* event)
+{
+    SetMouseState(msHot);
+    event->accept();
+    // A click is a left press and release on the button; letting go elsewhere cancels it.
+    const bool click = event->button() == Qt::LeftButton && FLeftPressed &&
+                       rect().contains(event->position().toPoint());
+    if (event->button() == Qt::LeftButton) FLeftPressed = false;
+    if (click && FAction && isEnabled()) FAction->trigger();
+}
+
+void TToolBtn::changeEvent(QEvent* event)
+{
+    if (event->type() == QEvent::EnabledChange) update();
+    QWidget::changeEvent(event);
+}
+
+TToolBtn* PlaceToolButton(TSkinManager* manager, QWidget* placeholder,
+                          const TToolButtonPlace& place, QAction* action)
+{
+    assert(placeholder);
+    auto* button =
+        new TToolBtn(manager, QLatin1String(place.OffsetKey), QLatin1String(place.IconKey),
+                     QLatin1String(place.BackgroundKey), placeholder->parentWidget());
+    button->setObjectName(placeholder->objectName());
+    placeholder->hide();
+    button->setSizePolicy(placeholder->sizePolicy());
+    button->setMinimumSize(placeholder->minimumSize());
+    button->setMaximumSize(placeholder->maximumSize());
+    button->setGeometry(placeholder->geometry());
+    if (QWidget* parent = placeholder->parentWidget(); parent && parent->layout()) {
+        if (QLayoutItem* old = parent->layout()->replaceWidget(placeholder, button)) delete old;
+    }
+    button->show();
+    button->SetAction(action);
+    return button;
+}
+
+void FollowViews(TToolBtn* listButton, const QWidget* listView, TToolBtn* thumbButton,
+                 const QWidget* thumbView, const QWidget* window)
+{
+    if (thumbButton && thumbView) thumbButton->SetDown(thumbView->isVisibleTo(window));
+    if (listButton && listView) listButton->SetDown(listView->isVisibleTo(window));
+}
