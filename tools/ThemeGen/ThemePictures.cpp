@@ -93,14 +93,20 @@ void ButtonFrame(QPainter& p, int frame, int w, int h, qreal inset, qreal radius
 
 void IconOpenBook(QPainter& p, const QColor& c)
 {
+    // Two pages that dip toward the spine; the outer edges stay on the grid.
     p.setRenderHint(QPainter::Antialiasing);
     p.setPen(QPen(c, 2, Qt::SolidLine, Qt::FlatCap, Qt::RoundJoin));
     p.setBrush(Qt::NoBrush);
-    const QPolygonF left{{12, 8}, {9.5, 6}, {3, 6}, {3, 18}, {9.5, 18}, {12, 20}};
-    const QPolygonF right{{12, 8}, {14.5, 6}, {21, 6}, {21, 18}, {14.5, 18}, {12, 20}};
-    p.drawPolyline(left);
-    p.drawPolyline(right);
-    p.drawLine(QPointF(12, 8), QPointF(12, 19));
+    for (const int side : {-1, 1}) {
+        const qreal outer = 12 + side * 9;
+        QPainterPath page;
+        page.moveTo(12, 19);
+        page.quadTo(12 + side * 4, 16, outer, 17);
+        page.lineTo(outer, 5);
+        page.quadTo(12 + side * 4, 4, 12, 7);
+        p.drawPath(page);
+    }
+    p.drawLine(QPointF(12, 7), QPointF(12, 19));
 }
 
 void IconList(QPainter& p, const QColor& c)
@@ -171,7 +177,6 @@ void IconHome(QPainter& p, const QColor& c)
     Box(p, 4, 8, 2, 6, c);
     Box(p, 10, 8, 2, 6, c);
     Box(p, 4, 13, 8, 1, c);
-    Box(p, 7, 10, 2, 4, c);
 }
 
 // ---- a five-by-seven letter set for the covers, drawn cell by cell -------------------------
