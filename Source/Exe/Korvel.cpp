@@ -1,4 +1,5 @@
 #include "FileInfo.h"
+#include "Folders.h"
 #include "Globals.h"
 #include "ModelGuard.h"
 #include "Privileges.h"
@@ -65,7 +66,8 @@ int main(int argc, char* argv[])
     FileInfoManager();
 
     {
-        TXALVarnixForm mainForm;
+        TXALVarnixForm mainForm(QString(), nullptr,
+                                Folders::ProgramFolder() + QStringLiteral("theme.zip"));
         instance.SetMainWindow(&mainForm);
         mainWindow = &mainForm;
         // A request that arrives after the window closed must not show it again (that would

@@ -1,5 +1,6 @@
 // The main window's commands: the actions with their enabling rules, the menus, the bookshelf
 // and book commands, help and about, and the search with its worker thread.
+#include "ToolBtn.h"
 #include "uMainForm.h"
 
 #include "uBrowserFrame.h"
@@ -238,6 +239,7 @@ void TXALVarnixForm::UpdateActions()
     for (QAction* a : findChildren<QAction*>())
         if (a->toolTip().isEmpty() || a->toolTip() == a->iconText()) a->setToolTip(a->text());
 
+    FollowViews(FViewListBtn, FBookList, FViewThumbBtn, FThumbnailView, this);
     ActCollapse->setEnabled(hasFocusNode);
     ActExpand->setEnabled(hasFocusNode);
     FBrowser->UpdateActions();
@@ -495,7 +497,8 @@ void TXALVarnixForm::About()
 
 void TXALVarnixForm::BindDevice()
 {
-    TBaseForm form(this, [this](void* buffer) { GetDeviceIdentity(buffer); });
+    TBaseForm form(
+        this, [this](void* buffer) { GetDeviceIdentity(buffer); }, FSkinned ? FSkins : nullptr);
     form.setWindowTitle(windowTitle());
     form.resize(TBaseForm::DesignWidth, TBaseForm::DesignHeight);
     CentreDialog(&form, this);

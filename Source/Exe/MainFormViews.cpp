@@ -13,6 +13,7 @@
 #include "NavigatorModel.h"
 #include "rkView.h"
 #include "ThumbnailPainter.h"
+#include "ToolBtn.h"
 #include "uMsgDlg.h"
 
 #include <QAction>
@@ -395,6 +396,7 @@ void TXALVarnixForm::UpdateViewVisibility()
 {
     FThumbnailView->setVisible(ActViewThumb->isChecked());
     FBookList->setVisible(ActViewList->isChecked());
+    FollowViews(FViewListBtn, FBookList, FViewThumbBtn, FThumbnailView, this);
 }
 
 int TXALVarnixForm::DropEffect(TCategory* target) const

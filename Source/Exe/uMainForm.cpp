@@ -11,11 +11,15 @@
 #include "ModelGuard.h"
 #include "NavigatorModel.h"
 #include "rkView.h"
+#include "SkinData.h"
+#include "Skins.h"
+#include "Subclasses.h"
 #include "ThumbnailPainter.h"
+#include "ToolBtn.h"
 #include "uBrowserFrame.h"
 #include "uMsgDlg.h"
-#include "uUpdateMain.h"
 #include "uUpDateComm.h"
+#include "uUpdateMain.h"
 #include "uWBExternal.h"
 
 #include <QAction>
@@ -126,7 +130,8 @@ const std::array<TListColumn, BookListColumnCount>& TXALVarnixForm::DesignListCo
     return columns;
 }
 
-TXALVarnixForm::TXALVarnixForm(const QString& settingsFile, QWidget* parent)
+TXALVarnixForm::TXALVarnixForm(const QString& settingsFile, QWidget* parent,
+                               const QString& skinArchive)
     : QMainWindow(parent),
       FSettingsFile(settingsFile.isEmpty() ? Folders::SettingsFileName() : settingsFile),
       FListColumns(DesignListColumns())
@@ -156,6 +161,7 @@ TXALVarnixForm::TXALVarnixForm(const QString& settingsFile, QWidget* parent)
             ReaderChanged(reader);
         };
     CreateViews();
+    SetUpSkin(skinArchive);
     UpdateStoreOrigins();
 
     // 4. The settings.
@@ -193,6 +199,10 @@ TXALVarnixForm::~TXALVarnixForm()
     FSystemCategory.reset();
     FThumbnailView->OnCellPaint = nullptr;
     FThumbnailView->OnHintShow = nullptr;
+    // The subclasses let go of the controls before the controls go; the engine last.
+    delete FSkins;
+    FSkins = nullptr;
+    FSkinData->SetActive(false);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -248,9 +258,9 @@ QWidget* TXALVarnixForm::CreateToolBar()
     row->addWidget(searchBox);
     row->addStretch(1);
 
-    FThumbButton = NewToolButton(FToolBar, QStringLiteral("ThumbButton"), QString());
+    FThumbButton = NewToolButton(FToolBar, QStringLiteral("ViewThumbButton"), QString());
     FThumbButton->setDefaultAction(ActViewThumb);
-    FListButton = NewToolButton(FToolBar, QStringLiteral("ListButton"), QString());
+    FListButton = NewToolButton(FToolBar, QStringLiteral("ViewListButton"), QString());
     FListButton->setDefaultAction(ActViewList);
     row->addWidget(FThumbButton);
     row->addWidget(FListButton);
@@ -282,7 +292,12 @@ QWidget* TXALVarnixForm::CreateNavigator()
     column->setContentsMargins(0, 0, 0, 0);
     column->setSpacing(0);
 
-    FNavigator = new QTreeView(FNavigatorPanel);
+    // The panel around the tree, which the skin frames.
+    FTreeContainer = new QWidget(FNavigatorPanel);
+    FTreeContainer->setObjectName(QStringLiteral("TreeContainer"));
+    auto* treeColumn = new QVBoxLayout(FTreeContainer);
+    treeColumn->setContentsMargins(0, 0, 0, 0);
+    FNavigator = new QTreeView(FTreeContainer);
     FNavigator->setObjectName(QStringLiteral("Navigator"));
     FNavigator->setHeaderHidden(true);
     FNavigator->setRootIsDecorated(false);
@@ -301,7 +316,8 @@ QWidget* TXALVarnixForm::CreateNavigator()
     FNavigator->setContextMenuPolicy(Qt::CustomContextMenu);
     FNavigator->installEventFilter(this);
     FNavigator->viewport()->installEventFilter(this);
-    column->addWidget(FNavigator, 1);
+    treeColumn->addWidget(FNavigator);
+    column->addWidget(FTreeContainer, 1);
 
     FNavigatorBar = new QFrame(FNavigatorPanel);
     FNavigatorBar->setObjectName(QStringLiteral("NavigatorBar"));

@@ -35,6 +35,9 @@ class TReaderCategory;
 class TSystemCategory;
 class TThumbnailPainter;
 class TrkView;
+class TSkinData;
+class TSkinManager;
+class TToolBtn;
 
 // One column of the book list as the settings remember it.
 struct TListColumn
@@ -82,8 +85,11 @@ public:
         cmExecuteAction = -1,
     };
 
-    // The settings file defaults to the one beside the program.
-    explicit TXALVarnixForm(const QString& settingsFile = QString(), QWidget* parent = nullptr);
+    // The settings file defaults to the one beside the program. The window takes its look from
+    // the skin archive `skinArchive` (the program's "theme.zip" in main()); without one it keeps
+    // the plain look, as it does when the archive cannot be read.
+    explicit TXALVarnixForm(const QString& settingsFile = QString(), QWidget* parent = nullptr,
+                            const QString& skinArchive = QString());
     ~TXALVarnixForm() override;
 
     void LoadSettings();
@@ -114,6 +120,10 @@ public:
     TrkView* ThumbnailView() const { return FThumbnailView; }
     QLineEdit* SearchEdit() const { return FSearchEdit; }
     QLabel* ListStateBar() const { return FListStateBar; }
+    // The window's skin; present even when no skin was loaded.
+    TSkinManager* Skins() const { return FSkins; }
+    TSkinData* SkinData() const { return FSkinData; }
+    bool Skinned() const { return FSkinned; }
 
     // The enabling pass over every action; runs when the application is idle and before an
     // action runs.
@@ -224,6 +234,7 @@ private:
     QWidget* CreateNavigator();
     QWidget* CreateNotebook();
     void CreateViews();
+    void SetUpSkin(const QString& archive);
     void AutoUpdateTimerTimer();
     void HandleCommand(int code, quintptr argument);
     void UpdateStoreOrigins();
@@ -277,6 +288,12 @@ private:
     QActionGroup* FViewGroup = nullptr;
     QMenu* FUpdateMenu = nullptr;
 
+    TSkinManager* FSkins = nullptr;
+    TSkinData* FSkinData = nullptr;
+    bool FSkinned = false;
+    QPointer<TToolBtn> FViewListBtn;
+    QPointer<TToolBtn> FViewThumbBtn;
+
     QFrame* FToolBar = nullptr;
     QToolButton* FOpenButton = nullptr;
     QToolButton* FLibraryButton = nullptr;
@@ -292,6 +309,7 @@ private:
 
     QSplitter* FSplitter = nullptr;
     QWidget* FNavigatorPanel = nullptr;
+    QWidget* FTreeContainer = nullptr;
     QTreeView* FNavigator = nullptr;
     QFrame* FNavigatorBar = nullptr;
 

@@ -13,8 +13,10 @@
 #include <QStackedLayout>
 #include <QTimer>
 #include <QToolButton>
+
 #include <QVBoxLayout>
 #include <QWebEngineProfile>
+#include <utility>
 
 // ---------------------------------------------------------------------------------------------
 // Pages and controls
@@ -209,9 +211,16 @@ TBrowserHost::TBrowserHost(TWBExternal* external, QWidget* parent)
     auto* row = new QHBoxLayout(toolBar);
     row->setContentsMargins(4, 2, 4, 2);
     row->setSpacing(2);
-    for (QAction* a :
-         {ActBrowsNew, ActBrowsBack, ActBrowsNext, ActBrowsStop, ActBrowsRefresh, ActBrowsHome})
-        row->addWidget(NewButton(toolBar, a));
+    // Named after their actions, so the skin can put its own buttons in their place.
+    const std::pair<QAction*, const char*> buttons[] = {
+        {ActBrowsNew, "WBNewButton"},         {ActBrowsBack, "WBBackButton"},
+        {ActBrowsNext, "WBNextButton"},       {ActBrowsStop, "WBStopButton"},
+        {ActBrowsRefresh, "WBRefreshButton"}, {ActBrowsHome, "WBHomeButton"}};
+    for (const auto& [action, name] : buttons) {
+        QToolButton* button = NewButton(toolBar, action);
+        button->setObjectName(QLatin1String(name));
+        row->addWidget(button);
+    }
     FAddressBox = new QLineEdit(toolBar);
     FAddressBox->setObjectName(QStringLiteral("AddressBox"));
     FAddressBox->installEventFilter(this);

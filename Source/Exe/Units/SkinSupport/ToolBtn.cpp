@@ -193,6 +193,12 @@ TToolBtn* PlaceToolButton(TSkinManager* manager, QWidget* placeholder,
 void FollowViews(TToolBtn* listButton, const QWidget* listView, TToolBtn* thumbButton,
                  const QWidget* thumbView, const QWidget* window)
 {
-    if (thumbButton && thumbView) thumbButton->SetDown(thumbView->isVisibleTo(window));
-    if (listButton && listView) listButton->SetDown(listView->isVisibleTo(window));
+    // The view's own flag, not whether it is on screen: the chosen view stays latched while
+    // another page (the store, the tasks) covers both views.
+    const auto chosen = [window](const QWidget* view) {
+        return view->parentWidget() ? view->isVisibleTo(view->parentWidget())
+                                    : view->isVisibleTo(window);
+    };
+    if (thumbButton && thumbView) thumbButton->SetDown(chosen(thumbView));
+    if (listButton && listView) listButton->SetDown(chosen(listView));
 }

@@ -110,6 +110,7 @@ inline constexpr TToolButtonPlace MainToolButtons[] = {
 TToolBtn* PlaceToolButton(TSkinManager* manager, QWidget* placeholder,
                           const TToolButtonPlace& place, QAction* action);
 
-// The view buttons show which view is up: each is down while its view is visible in `window`.
+// The view buttons show which view is chosen: each is down while its view is shown within its
+// page, even when another page covers it.
 void FollowViews(TToolBtn* listButton, const QWidget* listView, TToolBtn* thumbButton,
                  const QWidget* thumbView, const QWidget* window);

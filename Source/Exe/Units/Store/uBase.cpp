@@ -6,6 +6,8 @@
 #include "DialogPlacement.h"
 #include "Globals.h"
 #include "NetworkState.h"
+#include "Skins.h"
+#include "Subclasses.h"
 #include "uMsgDlg.h"
 #include "uUpDateComm.h"
 
@@ -221,7 +223,7 @@ int ClassifyBindReply(QString& text)
     return 1;
 }
 
-TBaseForm::TBaseForm(QWidget* owner, TIdentityQuery identityQuery)
+TBaseForm::TBaseForm(QWidget* owner, TIdentityQuery identityQuery, TSkinManager* skins)
     : QDialog(owner), FIdentityQuery(std::move(identityQuery))
 {
     setObjectName(QStringLiteral("BaseForm"));
@@ -241,6 +243,17 @@ TBaseForm::TBaseForm(QWidget* owner, TIdentityQuery identityQuery)
     title->setFont(titleFont);
     title->move(16, 12);
     title->adjustSize();
+    if (skins && skins->Resource()) {
+        try {
+            skins->Subclass<TToolbarSubclass>(pnlTop, QStringLiteral("Toolbar"));
+            // The skin's band replaces the plain one.
+            pnlTop->setFrameShape(QFrame::NoFrame);
+            pnlTop->setAutoFillBackground(false);
+        } catch (const ESkinException& e) {
+            // A bad skin value leaves the plain band; the dialog itself still works.
+            ShowMessageBox(e.Message(), QStringLiteral("错误"), mbIconStop);
+        }
+    }
 
     const auto label = [this](const QString& text, int x, int y) {
         auto* l = new QLabel(text, this);

@@ -7,6 +7,8 @@
 
 #include <functional>
 
+class TSkinManager;
+
 class QFrame;
 class QLabel;
 class QLineEdit;
@@ -56,7 +58,8 @@ public:
     // Fills an 88-byte identity record of the attached reader (all zero without one).
     using TIdentityQuery = std::function<void(void* buffer)>;
 
-    TBaseForm(QWidget* owner, TIdentityQuery identityQuery);
+    // With a skin manager, the top panel takes the skin's toolbar look.
+    TBaseForm(QWidget* owner, TIdentityQuery identityQuery, TSkinManager* skins = nullptr);
     ~TBaseForm() override;
 
     QString RequestUrl;

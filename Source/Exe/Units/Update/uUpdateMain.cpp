@@ -123,8 +123,23 @@ void TUpdateV2::SetReaderEjector(std::function<bool(char)> ejector)
     ReaderEjector() = std::move(ejector);
 }
 
+namespace {
+QList<QIcon>& SkinTrayPictures()
+{
+    static QList<QIcon> pictures;
+    return pictures;
+}
+} // namespace
+
+void TUpdateV2::SetTrayPictures(const QList<QIcon>& pictures)
+{
+    SkinTrayPictures() = pictures;
+}
+
 QIcon TUpdateV2::TrayPicture(int index)
 {
+    if (index >= 0 && index < SkinTrayPictures().size() && !SkinTrayPictures()[index].isNull())
+        return SkinTrayPictures()[index];
     switch (index) {
     case 1:
         return Disc(QColor(0, 150, 60), QStringLiteral("↻"));

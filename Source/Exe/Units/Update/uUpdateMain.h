@@ -108,8 +108,10 @@ public:
     static void SetPackageLauncher(std::function<bool(const QString& file)> launcher);
     static void SetReaderEjector(std::function<bool(char drive)> ejector);
 
-    // The tray pictures: 0 idle, 1 writing firmware, 2 downloading, 3 failed.
+    // The tray pictures: 0 idle, 1 writing firmware, 2 downloading, 3 failed. The skin's
+    // pictures replace the drawn ones; a null icon keeps the drawn one of its index.
     static QIcon TrayPicture(int index);
+    static void SetTrayPictures(const QList<QIcon>& pictures);
     // The list's row pictures, 0 to 7.
     static QIcon RowPicture(int index);
 

@@ -1,0 +1,294 @@
+// The skin in the running main window: the default theme's buttons, pane subclasses and style
+// sheet, a missing archive and a bad value, the binding dialog's band, the skinning engine's
+// windows, and a screenshot of the whole window compared with a stored picture.
+//
+// The stored picture is tests/fixtures/mainwindow-default.png. After a deliberate change of the
+// look, regenerate it with
+//     KORVEL_UPDATE_SCREENSHOT=1 ctest -R MainWindowSkinTest
+// (the test then writes the picture into the source tree and passes), look at it, and commit it.
+#include "Categories.h"
+#include "rkView.h"
+#include "SkinData.h"
+#include "SkinFixture.h"
+#include "Skins.h"
+#include "Subclasses.h"
+#include "ToolBtn.h"
+#include "uBase.h"
+#include "uMainForm.h"
+#include "uMsgDlg.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QDialog>
+#include <QDir>
+#include <QFile>
+#include <QFrame>
+#include <QHeaderView>
+#include <QStackedWidget>
+#include <QTemporaryDir>
+#include <QTreeView>
+#include <QtTest>
+
+#include <memory>
+
+namespace {
+
+const QString DefaultTheme = QStringLiteral(KORVEL_BIN_DIR "/theme.zip");
+
+void MakeFile(const QString& path, const QByteArray& bytes)
+{
+    QDir().mkpath(path.left(path.lastIndexOf(u'/')));
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    f.write(bytes);
+}
+
+// Records what the message boxes said.
+struct TMessages
+{
+    QStringList Texts;
+    TMessages()
+    {
+        SetMessageBoxAnswer([this](const QString& text, const QString&, unsigned) {
+            Texts << text;
+            return int(mrOk);
+        });
+    }
+    ~TMessages() { SetMessageBoxAnswer(nullptr); }
+};
+
+template <class T> T* SubclassOf(const QWidget* control)
+{
+    return dynamic_cast<T*>(TComponentNexus::Instance().SubclassOf(control));
+}
+
+} // namespace
+
+class MainWindowSkinTest : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<QTemporaryDir> FDir;
+
+    QString Lib(const QString& rest = QString()) const
+    {
+        return FDir->filePath("Storages/" + rest);
+    }
+    std::unique_ptr<TXALVarnixForm> NewForm(const QString& archive)
+    {
+        return std::make_unique<TXALVarnixForm>(FDir->filePath("Korvel.ini"), nullptr, archive);
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY2(QFile::exists(DefaultTheme), "the default theme is built with the program");
+        // The look must not depend on the machine's fonts.
+        QFont font(QStringLiteral("Noto Sans CJK SC"));
+        font.setPointSize(8);
+        QApplication::setFont(font);
+    }
+
+    void init()
+    {
+        FDir = std::make_unique<QTemporaryDir>();
+        // A small fixed library: one shelf and books of the types the theme has covers for.
+        for (const char* name : {"三国演义.txt", "红楼梦.pdf", "西游记.epub", "水浒传.mobi"})
+            MakeFile(Lib(QString::fromUtf8(name)), "book");
+        QDir().mkpath(Lib(QStringLiteral("小说")));
+        TSystemCategory::SetLocalLibraryPath(Lib());
+        TBrowserCategory::SetHomeFileName(FDir->filePath("home.dll"));
+    }
+
+    void cleanup()
+    {
+        TSystemCategory::SetLocalLibraryPath(QString());
+        TBrowserCategory::SetHomeFileName(QString());
+        FDir.reset();
+    }
+
+    void defaultThemeDressesEveryPane()
+    {
+        TMessages messages;
+        auto form = NewForm(DefaultTheme);
+        QVERIFY(messages.Texts.isEmpty());
+        QVERIFY(form->Skinned());
+
+        // Every placeholder gave way to a tool button that runs its action.
+        for (const TToolButtonPlace& place : MainToolButtons) {
+            const auto buttons = form->findChildren<TToolBtn*>(QLatin1String(place.Placeholder));
+            QCOMPARE(buttons.size(), 1);
+            QVERIFY2(buttons[0]->Action(), place.Placeholder);
+            const auto plain = form->findChildren<QWidget*>(QLatin1String(place.Placeholder));
+            for (QWidget* w : plain)
+                if (w != buttons[0]) QVERIFY(w->isHidden());
+        }
+        auto* open = form->findChild<TToolBtn*>(QStringLiteral("OpenButton"));
+        QCOMPARE(open->Action(), form->ActOpenFile);
+        auto* list = form->findChild<TToolBtn*>(QStringLiteral("ViewListButton"));
+        QCOMPARE(list->Action(), form->ActViewList);
+        auto* thumb = form->findChild<TToolBtn*>(QStringLiteral("ViewThumbButton"));
+
+        // Each pane carries the subclass of its section.
+        QVERIFY(SubclassOf<TToolbarSubclass>(form->findChild<QFrame*>(QStringLiteral("ToolBar"))));
+        QVERIFY(SubclassOf<TNavigatorSubclass>(
+            form->findChild<QWidget*>(QStringLiteral("NavigatorPanel"))));
+        QVERIFY(SubclassOf<TTreeContainerSubclass>(
+            form->findChild<QWidget*>(QStringLiteral("TreeContainer"))));
+        QVERIFY(SubclassOf<TClientContainerSubclass>(form->Notebook()));
+        QVERIFY(SubclassOf<TTreeSubclass>(form->Navigator()));
+        QVERIFY(SubclassOf<TListSubclass>(form->BookList()));
+        QVERIFY(SubclassOf<TListSubclass>(form->findChild<QWidget*>(QStringLiteral("TaskList"))));
+        auto* thumbnails = SubclassOf<TThumbnailSubclass>(form->ThumbnailView());
+        QVERIFY(thumbnails);
+        QVERIFY(thumbnails->OnGetItem);
+        QCOMPARE(form->ThumbnailView()->CellHeight(), 200);
+
+        // The standard controls follow the skin's style sheet.
+        QVERIFY(form->SkinData()->Active());
+        QVERIFY(!form->styleSheet().isEmpty());
+        QCOMPARE(form->styleSheet(), form->SkinData()->Sheet());
+
+        // The view buttons show which view is up.
+        form->show();
+        form->ActViewList->trigger();
+        QCoreApplication::processEvents();
+        QVERIFY(list->Down());
+        QVERIFY(!thumb->Down());
+        form->ActViewThumb->trigger();
+        QCoreApplication::processEvents();
+        QVERIFY(!list->Down());
+        QVERIFY(thumb->Down());
+
+        // Closing the window frees the subclasses before the panes go.
+        QPointer<TSubclass> tree = TComponentNexus::Instance().SubclassOf(form->Navigator());
+        QPointer<TToolBtn> button = list;
+        form.reset();
+        QVERIFY(!tree);
+        QVERIFY(!button);
+    }
+
+    void missingOrBadSkinLeavesThePlainLook()
+    {
+        {
+            TMessages messages;
+            const QString missing = FDir->filePath("none/theme.zip");
+            auto form = NewForm(missing);
+            QCOMPARE(messages.Texts,
+                     QStringList{QStringLiteral("Load archive \"%1\" failed").arg(missing)});
+            QVERIFY(!form->Skinned());
+            QVERIFY(form->findChildren<TToolBtn*>().isEmpty());
+            QVERIFY(!TComponentNexus::Instance().IsSubclassed(form->Navigator()));
+            QVERIFY(form->styleSheet().isEmpty());
+            QVERIFY(
+                form->findChild<QWidget*>(QStringLiteral("OpenButton"))->isVisibleTo(form.get()));
+        }
+        {
+            // A bad value stops the set-up where it is found: the panes before it keep their
+            // look, the tree and everything after it stay plain.
+            const QString archive = FDir->filePath("bad.zip");
+            QVERIFY(WriteZip(archive, {{"skin.ini", "[Tree]\nItemHeight = tall\n[System]\n"
+                                                    "DataFile = style.qss\n"},
+                                       {"style.qss", "QMenu { color: red; }"}}));
+            TMessages messages;
+            auto form = NewForm(archive);
+            QCOMPARE(messages.Texts, QStringList{QStringLiteral("Invalid value \"tall\"")});
+            QVERIFY(SubclassOf<TClientContainerSubclass>(form->Notebook()));
+            QVERIFY(!TComponentNexus::Instance().IsSubclassed(form->Navigator()));
+            QVERIFY(!TComponentNexus::Instance().IsSubclassed(form->BookList()));
+            QVERIFY(!form->SkinData()->Active());
+        }
+    }
+
+    void bindingDialogBandTakesTheToolbarLook()
+    {
+        TSkinManager skins;
+        QVERIFY(LoadSkinArchive(skins, DefaultTheme));
+        TBaseForm skinned(
+            nullptr, [](void*) {}, &skins);
+        QVERIFY(SubclassOf<TToolbarSubclass>(skinned.pnlTop));
+        TBaseForm plain(nullptr, [](void*) {});
+        QVERIFY(!TComponentNexus::Instance().IsSubclassed(plain.pnlTop));
+    }
+
+    void engineSkinsLooseWindowsButNotExemptOnes()
+    {
+        QWidget window;
+        TSkinData engine(&window);
+        QBuffer sheet;
+        sheet.setData("QDialog { background: #123456; }");
+        sheet.open(QIODevice::ReadOnly);
+        engine.LoadFromStream(sheet);
+        QVERIFY(window.styleSheet().isEmpty()); // inactive until switched on
+
+        engine.SetActive(true);
+        QCOMPARE(window.styleSheet(), engine.Sheet());
+        QDialog loose;
+        loose.show();
+        QCOMPARE(loose.styleSheet(), engine.Sheet());
+        QDialog exempt;
+        exempt.setProperty("Tag", 99);
+        exempt.show();
+        QVERIFY(exempt.styleSheet().isEmpty());
+
+        engine.SetActive(false);
+        QVERIFY(window.styleSheet().isEmpty());
+        QVERIFY(loose.styleSheet().isEmpty());
+        QDialog later;
+        later.show();
+        QVERIFY(later.styleSheet().isEmpty());
+    }
+
+    void screenshotMatchesTheStoredPicture()
+    {
+        // The thumbnail view of the local library: names and covers, nothing that changes
+        // from run to run (no dates, no store page).
+        MakeFile(FDir->filePath("Korvel.ini"),
+                 "[Window]\nState=Normal\nLeft=0\nTop=0\nWidth=831\nHeight=404\n"
+                 "[Controls]\nShowThumbnail=1\n");
+        TMessages messages;
+        auto form = NewForm(DefaultTheme);
+        form->show();
+        QTRY_VERIFY(form->CurrentCategory());
+        form->SelectCategory(form->SystemCategory()->LocalLibrary());
+        QTRY_COMPARE(form->ThumbnailView()->Items().Count(), 4);
+        // By name, so the folder's listing order does not matter.
+        emit form->BookList()->header()->sectionClicked(0);
+        form->resize(831, 404);
+        QCoreApplication::processEvents();
+        QTest::qWait(50);
+        const QImage shot = form->grab().toImage().convertToFormat(QImage::Format_RGB32);
+
+        const QString stored =
+            QStringLiteral(KORVEL_SOURCE_DIR "/tests/fixtures/mainwindow-default.png");
+        if (qEnvironmentVariableIsSet("KORVEL_UPDATE_SCREENSHOT")) {
+            QVERIFY(shot.save(stored));
+            return;
+        }
+        QImage expected(stored);
+        QVERIFY2(!expected.isNull(), "no stored picture; see the comment at the top");
+        expected = expected.convertToFormat(QImage::Format_RGB32);
+        QCOMPARE(shot.size(), expected.size());
+        // Small differences of anti-aliasing are allowed; a moved or recoloured pane is not.
+        int off = 0;
+        for (int y = 0; y < shot.height(); ++y) {
+            const auto* a = reinterpret_cast<const QRgb*>(shot.constScanLine(y));
+            const auto* b = reinterpret_cast<const QRgb*>(expected.constScanLine(y));
+            for (int x = 0; x < shot.width(); ++x) {
+                const int d = std::max({std::abs(qRed(a[x]) - qRed(b[x])),
+                                        std::abs(qGreen(a[x]) - qGreen(b[x])),
+                                        std::abs(qBlue(a[x]) - qBlue(b[x]))});
+                if (d > 24) ++off;
+            }
+        }
+        const int allowed = shot.width() * shot.height() / 500; // 0.2 %
+        if (off > allowed)
+            shot.save(QDir::temp().filePath(QStringLiteral("mainwindow-default-actual.png")));
+        QVERIFY2(off <= allowed, qPrintable(QStringLiteral("%1 pixels differ (the picture taken "
+                                                           "is in the temporary folder)")
+                                                .arg(off)));
+    }
+};
+
+QTEST_MAIN(MainWindowSkinTest)
+#include "MainWindowSkinTest.moc"
