@@ -621,6 +621,18 @@ std::unique_ptr<TSkinValue> TSkinManager::Parse(const QString& raw, int count, T
                                                                      : nullptr;
         auto image = std::make_unique<QImage>();
         if (!format || !image->loadFromData(bytes, format) || image->isNull()) throw invalid();
+        // On a dense screen the twin replaces the picture when it decodes to exactly twice
+        // its size; anything else would misplace every offset, so the picture is kept.
+        if (SkinPixelRatio() > 1) {
+            QBuffer twin;
+            twin.open(QIODevice::ReadWrite);
+            QImage dense;
+            if (ReadFile(TwinPictureName(raw), twin) && dense.loadFromData(twin.data()) &&
+                dense.size() == image->size() * 2) {
+                dense.setDevicePixelRatio(2);
+                *image = std::move(dense);
+            }
+        }
         value->Bitmap = std::move(image);
         break;
     }
@@ -719,6 +731,19 @@ void TSkinManager::Own(QWidget* control)
 }
 
 // ---------------------------------------------------------------------------------------------
+
+QString TwinPictureName(const QString& name)
+{
+    const int slash = name.lastIndexOf(u'/');
+    const int dot = name.lastIndexOf(u'.');
+    if (dot <= slash + 1) return name + QStringLiteral("@2x");
+    return name.left(dot) + QStringLiteral("@2x") + name.mid(dot);
+}
+
+qreal SkinPixelRatio()
+{
+    return qGuiApp ? qGuiApp->devicePixelRatio() : 1.0;
+}
 
 bool LoadSkinArchive(TSkinManager& skins, const QString& path)
 {

@@ -5,6 +5,7 @@
 #include <QImage>
 #include <QObject>
 #include <QPointer>
+#include <QRect>
 #include <QString>
 #include <QStringList>
 
@@ -126,6 +127,25 @@ bool ParseFont(const QString& text, TSkinFont& font);
 
 // The one bitmap that stands for "no picture", for consumers that need an object either way.
 const QImage* EmptyBitmap();
+
+// Skin pictures on a screen with more than one device pixel per logical pixel come from the
+// picture's twin "<base>@2x<ext>" (exactly twice the size) when the archive has one; such a
+// picture carries a device pixel ratio of 2. Everything a skin says about a picture (offsets,
+// frame widths) is in logical pixels, so consumers measure with LogicalSize and cut with
+// DeviceRect.
+QString TwinPictureName(const QString& name);
+// The screen's ratio that decides whether twins are used (1 without a GUI application).
+qreal SkinPixelRatio();
+inline QSize LogicalSize(const QImage& picture)
+{
+    return picture.deviceIndependentSize().toSize();
+}
+// A rectangle in a picture's logical pixels, in its device pixels.
+inline QRectF DeviceRect(const QImage& picture, const QRect& logical)
+{
+    const qreal r = picture.devicePixelRatio();
+    return QRectF(logical.x() * r, logical.y() * r, logical.width() * r, logical.height() * r);
+}
 
 // ---------------------------------------------------------------------------------------------
 // Resources

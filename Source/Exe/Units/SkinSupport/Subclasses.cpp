@@ -137,8 +137,8 @@ QRect TBorderDrawingSubclass::AdjustClientRect(const QRect& rect) const
 {
     // Without a picture there is no frame, so the contents keep the whole control.
     if (FBackground.isNull()) return rect;
-    const int w = FBackground.width();
-    const int h = FBackground.height();
+    const int w = LogicalSize(FBackground).width();
+    const int h = LogicalSize(FBackground).height();
     int x0 = rect.left(), y0 = rect.top(), x1 = rect.left() + rect.width(),
         y1 = rect.top() + rect.height();
     if (FOffset.Top > 0) y0 += FOffset.Top;
@@ -152,7 +152,7 @@ void TBorderDrawingSubclass::PaintBorder(QPainter& painter, const QRect& rect) c
 {
     if (FBackground.isNull()) return;
     const QImage& bmp = FBackground;
-    const int w = bmp.width(), h = bmp.height();
+    const int w = LogicalSize(bmp).width(), h = LogicalSize(bmp).height();
     // A switched-off side is 0 wide; a negative offset counts as 0 in every piece.
     const int left = std::max(FOffset.Left, 0), top = std::max(FOffset.Top, 0);
     const int right = FOffset.Right, bottom = FOffset.Bottom;
@@ -162,10 +162,11 @@ void TBorderDrawingSubclass::PaintBorder(QPainter& painter, const QRect& rect) c
     const int x1 = rect.left() + rect.width(), y1 = rect.top() + rect.height();
     const auto stretch = [&](QRect dst, QRect src) {
         if (dst.width() > 0 && dst.height() > 0 && src.width() > 0 && src.height() > 0)
-            painter.drawImage(dst, bmp, src);
+            painter.drawImage(QRectF(dst), bmp, DeviceRect(bmp, src));
     };
     const auto copy = [&](QPoint at, QRect src) {
-        if (src.width() > 0 && src.height() > 0) painter.drawImage(at, bmp, src);
+        if (src.width() > 0 && src.height() > 0)
+            painter.drawImage(QRectF(at, src.size()), bmp, DeviceRect(bmp, src));
     };
     const int edgeHeight = (y1 - y0) - top - (h - b);
     const int edgeWidth = (x1 - x0) - left - (w - r);
@@ -192,11 +193,11 @@ void TBorderDrawingSubclass::PaintBackground(QPainter& painter, const QRect& rec
 {
     if (FBackground.isNull()) return;
     const int left = std::max(FOffset.Left, 0), top = std::max(FOffset.Top, 0);
-    const int r = FOffset.Right >= 1 ? FOffset.Right : FBackground.width();
-    const int b = FOffset.Bottom >= 1 ? FOffset.Bottom : FBackground.height();
+    const int r = FOffset.Right >= 1 ? FOffset.Right : LogicalSize(FBackground).width();
+    const int b = FOffset.Bottom >= 1 ? FOffset.Bottom : LogicalSize(FBackground).height();
     const QRect centre(left, top, r - left, b - top);
     if (centre.width() > 0 && centre.height() > 0 && !rect.isEmpty())
-        painter.drawImage(rect, FBackground, centre);
+        painter.drawImage(QRectF(rect), FBackground, DeviceRect(FBackground, centre));
 }
 
 void TBorderDrawingSubclass::PaintClient(QPainter& painter, const QRect& rect) const
@@ -222,12 +223,16 @@ void TToolbarSubclass::ReadSkin()
     ReadFrame();
     if (FBackground.isNull()) return;
     const QImage& bmp = FBackground;
-    const int w = bmp.width(), h = bmp.height();
+    const int w = LogicalSize(bmp).width(), h = LogicalSize(bmp).height();
     const auto slice = [&](int x, int width) {
         auto* label = new QLabel(Control());
         label->setObjectName(QStringLiteral("SkinSlice"));
         label->setAttribute(Qt::WA_TransparentForMouseEvents);
-        if (width > 0) label->setPixmap(QPixmap::fromImage(bmp.copy(x, 0, width, h)));
+        if (width > 0) {
+            QImage piece = bmp.copy(DeviceRect(bmp, QRect(x, 0, width, h)).toRect());
+            piece.setDevicePixelRatio(bmp.devicePixelRatio());
+            label->setPixmap(QPixmap::fromImage(piece));
+        }
         label->setScaledContents(true);
         label->lower();
         label->show();
@@ -246,8 +251,12 @@ void TToolbarSubclass::Arrange()
 {
     if (!FLeft || !FMiddle || !FRight || !Control()) return;
     const int height = Control()->height();
-    const int leftWidth = FLeft->pixmap().isNull() ? 0 : FLeft->pixmap().width();
-    const int rightWidth = FRight->pixmap().isNull() ? 0 : FRight->pixmap().width();
+    const auto widthOf = [](const QLabel* label) {
+        return label->pixmap().isNull() ? 0
+                                        : qRound(label->pixmap().deviceIndependentSize().width());
+    };
+    const int leftWidth = widthOf(FLeft);
+    const int rightWidth = widthOf(FRight);
     const int width = Control()->width();
     FLeft->setGeometry(0, 0, leftWidth, height);
     FRight->setGeometry(width - rightWidth, 0, rightWidth, height);
@@ -275,15 +284,16 @@ void TNavigatorSubclass::PaintBorder(QPainter& painter, const QRect& rect) const
     TBorderDrawingSubclass::PaintBorder(painter, rect);
     if (FSplitter.isNull() || FOffset.Right <= 0) return;
     const int x1 = rect.left() + rect.width();
+    const QSize size = LogicalSize(FSplitter);
     painter.drawImage(
-        QPoint(x1 - FSplitter.width(), rect.top() + (rect.height() - FSplitter.height()) / 2),
+        QRectF(QPointF(x1 - size.width(), rect.top() + (rect.height() - size.height()) / 2), size),
         FSplitter);
 }
 
 bool TNavigatorSubclass::OnSizingEdge(int x) const
 {
     if (FBackground.isNull() || FOffset.Right <= 0 || !Control()) return false;
-    return FBackground.width() - FOffset.Right >= Control()->width() - x;
+    return LogicalSize(FBackground).width() - FOffset.Right >= Control()->width() - x;
 }
 
 void TTreeContainerSubclass::ReadSkin()

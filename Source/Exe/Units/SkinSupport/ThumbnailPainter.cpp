@@ -150,8 +150,8 @@ void TThumbnailPainter::PaintCell(TrkView* view, QPainter& canvas, const QRect& 
         if (!ext.isEmpty()) picture = FSkin.ExtensionImages.value(ext);
         if (picture.isNull()) picture = FSkin.InvalidImage;
         if (!picture.isNull()) {
-            canvas.drawImage(x + (tw - picture.width()) / 2, y + (th - picture.height()) / 2,
-                             picture);
+            const QSize size = picture.deviceIndependentSize().toSize();
+            canvas.drawImage(x + (tw - size.width()) / 2, y + (th - size.height()) / 2, picture);
         }
     }
 

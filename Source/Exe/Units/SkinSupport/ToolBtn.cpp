@@ -57,8 +57,8 @@ TToolBtn::TToolBtn(TSkinManager* manager, const QString& offsetKey, const QStrin
             QStringLiteral("System"), QStringLiteral("TransparentColor"), clFuchsia));
         FMaskedIcon = MaskColor(*icon, transparent);
     }
-    if (FBackground.width() / FrameCount > 0)
-        resize(FBackground.width() / FrameCount, FBackground.height());
+    if (LogicalSize(FBackground).width() / FrameCount > 0)
+        resize(LogicalSize(FBackground).width() / FrameCount, LogicalSize(FBackground).height());
 }
 
 void TToolBtn::SetDown(bool down)
@@ -97,10 +97,11 @@ void TToolBtn::ActionChanged()
 
 QSize TToolBtn::sizeHint() const
 {
-    if (FBackground.width() / FrameCount > 0)
-        return QSize(FBackground.width() / FrameCount, FBackground.height());
-    if (FMaskedIcon.width() / FrameCount > 0)
-        return QSize(FMaskedIcon.width() / FrameCount, FMaskedIcon.height());
+    const QSize background = LogicalSize(FBackground);
+    const QSize icon = LogicalSize(FMaskedIcon);
+    if (background.width() / FrameCount > 0)
+        return QSize(background.width() / FrameCount, background.height());
+    if (icon.width() / FrameCount > 0) return QSize(icon.width() / FrameCount, icon.height());
     return QWidget::sizeHint();
 }
 
@@ -110,18 +111,21 @@ void TToolBtn::paintEvent(QPaintEvent*)
     QPainter painter(this);
     const int frame = DisplayedFrame();
     if (!FBackground.isNull()) {
-        const int frameWidth = FBackground.width() / FrameCount;
-        const int stripHeight = FBackground.height();
-        painter.drawImage(QPoint((width() - frameWidth) / 2, (height() - stripHeight) / 2),
-                          FBackground, QRect(frame * frameWidth, 0, frameWidth, stripHeight));
+        const int frameWidth = LogicalSize(FBackground).width() / FrameCount;
+        const int stripHeight = LogicalSize(FBackground).height();
+        const QRect source(frame * frameWidth, 0, frameWidth, stripHeight);
+        painter.drawImage(QRectF(QPointF((width() - frameWidth) / 2, (height() - stripHeight) / 2),
+                                 source.size()),
+                          FBackground, DeviceRect(FBackground, source));
     }
     if (!FMaskedIcon.isNull()) {
-        const int iconWidth = FMaskedIcon.width() / FrameCount;
-        const int iconHeight = FMaskedIcon.height();
+        const int iconWidth = LogicalSize(FMaskedIcon).width() / FrameCount;
+        const int iconHeight = LogicalSize(FMaskedIcon).height();
         QPoint at((width() - iconWidth) / 2, (height() - iconHeight) / 2);
         if (frame == frHot) at += FHotOffset;
         if (frame == frPressed) at += FPressedOffset;
-        painter.drawImage(at, FMaskedIcon, QRect(frame * iconWidth, 0, iconWidth, iconHeight));
+        const QRect source(frame * iconWidth, 0, iconWidth, iconHeight);
+        painter.drawImage(QRectF(at, source.size()), FMaskedIcon, DeviceRect(FMaskedIcon, source));
     }
 }
 
