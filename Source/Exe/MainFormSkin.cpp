@@ -100,11 +100,11 @@ void TXALVarnixForm::SetUpSkin(const QString& archive)
         const QIcon shelfIcon = SkinIcon(*FSkins, tree, QStringLiteral("Icon"), mask);
         if (!fixedIcon.isNull()) FNavigatorModel->FixedIcon = fixedIcon;
         if (!shelfIcon.isNull()) FNavigatorModel->ShelfIcon = shelfIcon;
-        if (!fixedIcon.isNull() || !shelfIcon.isNull()) {
-            const QSize size = fixedIcon.isNull() ? shelfIcon.availableSizes().value(0)
-                                                  : fixedIcon.availableSizes().value(0);
-            if (size.isValid()) FNavigator->setIconSize(size);
-        }
+        // The rows fit the pictures as the skin draws them, in logical pixels.
+        const QImage* picture = nullptr;
+        if (FSkins->GetBitmap(tree, QStringLiteral("FixedIcon"), picture) ||
+            FSkins->GetBitmap(tree, QStringLiteral("Icon"), picture))
+            FNavigator->setIconSize(LogicalSize(*picture));
 
         // The update window's tray pictures (they carry their own alpha channel).
         QList<QIcon> tray;

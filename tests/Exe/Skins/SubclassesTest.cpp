@@ -8,6 +8,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QPainter>
+#include <QSplitter>
 #include <QStandardItemModel>
 #include <QTemporaryDir>
 #include <QTreeView>
@@ -85,7 +86,9 @@ private slots:
                                        "[List]\nColor=Lime\nRowOddColor=255,255,255\n"
                                        "ItemHeight=30\nLineStyle=2\nLineColor=Blue\n"
                                        "CaptionHeight=$20\n"
-                                       "[PlainList]\nColor=Lime\n"
+                                       "[PlainList]\nColor=Lime\nCaptionColor=Red\n"
+                                       "[CaptionList]\nCaptionImage=grip.bmp\nLineStyle=2\n"
+                                       "LineColor=Blue\n"
                                        "[Tree]\nColor=White\nActiveFontColor=Red\nShowButton=True\n"
                                        "[Images]\nPDF=dot.bmp\nToolButtonOffset=1,2,3,4\n"},
                           {"dot.bmp",
@@ -302,6 +305,85 @@ private slots:
         FSkins->Subclass<TListSubclass>(doomed, "List");
         delete doomed;
         QVERIFY(!TComponentNexus::Instance().IsSubclassed(doomed));
+    }
+
+    void listHeader()
+    {
+        QStandardItemModel model(1, 2);
+        model.setHorizontalHeaderLabels({"a", "b"});
+        QTreeView view;
+        view.setModel(&model);
+        view.resize(300, 200);
+        view.header()->resizeSection(0, 100);
+        view.header()->resizeSection(1, 100);
+        view.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&view));
+        // Points of the header, in the shot of the whole list.
+        const auto at = [&](int x, int y) {
+            return view.header()->viewport()->mapTo(&view, QPoint(x, y));
+        };
+        const int bottom = view.header()->viewport()->height() - 1;
+        struct
+        {
+            const char* Section;
+            QRgb Fill;
+            QRgb Line;
+        } cases[] = {
+            // The caption picture stretched under every column, grid lines in the line colour.
+            {"CaptionList", Splitter, qRgb(0, 0, 255)},
+            // Without a picture the caption colour.
+            {"PlainList", qRgb(255, 0, 0), 0},
+        };
+        for (const auto& c : cases) {
+            FSkins->Subclass<TListSubclass>(&view, c.Section);
+            const QImage shot = Shot(&view);
+            QCOMPARE(shot.pixel(at(50, 5)), c.Fill);
+            QCOMPARE(shot.pixel(at(150, 5)), c.Fill);
+            QCOMPARE(shot.pixel(at(250, 5)), c.Fill); // right of the last column
+            if (c.Line) {
+                QCOMPARE(shot.pixel(at(50, bottom)), c.Line);
+                QCOMPARE(shot.pixel(at(99, 5)), c.Line);
+            }
+            TComponentNexus::Instance().ReleaseAll(FSkins.get());
+        }
+        // Released, the header paints itself again.
+        QVERIFY(Shot(&view).pixel(at(50, 5)) != Splitter);
+    }
+
+    void navigatorSizingEdge()
+    {
+        QSplitter splitter;
+        auto* pane = new QWidget;
+        auto* other = new QWidget;
+        splitter.addWidget(pane);
+        splitter.addWidget(other);
+        splitter.resize(400, 100);
+        splitter.setSizes({100, 300});
+        splitter.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&splitter));
+        const int w = pane->width();
+        const QList<int> before = splitter.sizes();
+        auto* sub = FSkins->Subclass<TNavigatorSubclass>(pane, "Navigator");
+        // The right border is 5 wide: its pixels are the edge, the one left of it is not.
+        QVERIFY(sub->OnSizingEdge(w - 5));
+        QVERIFY(!sub->OnSizingEdge(w - 6));
+
+        // Dragging elsewhere does nothing; dragging the edge moves it, the neighbour follows.
+        QTest::mousePress(pane, Qt::LeftButton, {}, QPoint(50, 50));
+        QTest::mouseMove(pane, QPoint(80, 50));
+        QTest::mouseRelease(pane, Qt::LeftButton, {}, QPoint(80, 50));
+        QCOMPARE(splitter.sizes(), before);
+        const auto send = [&](QEvent::Type type, int x, Qt::MouseButtons buttons) {
+            const QPoint at(x, 50);
+            QMouseEvent e(type, at, pane->mapToGlobal(at),
+                          type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton, buttons, {});
+            QCoreApplication::sendEvent(pane, &e);
+        };
+        send(QEvent::MouseButtonPress, w - 3, Qt::LeftButton);
+        send(QEvent::MouseMove, w + 27, Qt::LeftButton);
+        send(QEvent::MouseButtonRelease, w + 27, Qt::NoButton);
+        QCOMPARE(splitter.sizes(), (QList<int>{before[0] + 30, before[1] - 30}));
+        TComponentNexus::Instance().ReleaseAll(FSkins.get());
     }
 
     void treeText()

@@ -11,6 +11,8 @@
 #include "SkinItemDelegate.h"
 
 #include <QHeaderView>
+#include <QMouseEvent>
+#include <QSplitter>
 #include <QTreeView>
 
 #include <algorithm>
@@ -277,6 +279,11 @@ void TNavigatorSubclass::ReadSkin()
     FSplitter = Manager()->GetBitmap(Section(), QStringLiteral("Splitter"), splitter) ? *splitter
                                                                                       : QImage();
     SetControlColor(Control(), Manager()->GetColor(Section(), QStringLiteral("Color"), clBtnFace));
+    // The pointer's shape follows the sizing edge even with no button held.
+    if (!FBackground.isNull() && FOffset.Right > 0 && !Control()->hasMouseTracking()) {
+        Control()->setMouseTracking(true);
+        FTrackingSet = true;
+    }
 }
 
 void TNavigatorSubclass::PaintBorder(QPainter& painter, const QRect& rect) const
@@ -288,6 +295,72 @@ void TNavigatorSubclass::PaintBorder(QPainter& painter, const QRect& rect) const
     painter.drawImage(
         QRectF(QPointF(x1 - size.width(), rect.top() + (rect.height() - size.height()) / 2), size),
         FSplitter);
+}
+
+void TNavigatorSubclass::Release()
+{
+    if (FTrackingSet && Control()) Control()->setMouseTracking(false);
+    FTrackingSet = false;
+}
+
+bool TNavigatorSubclass::HandleMessage(QEvent* event)
+{
+    QWidget* pane = Control();
+    switch (event->type()) {
+    case QEvent::MouseMove: {
+        auto* e = static_cast<QMouseEvent*>(event);
+        if (FDragging) {
+            DragTo(qRound(e->globalPosition().x()));
+            return true;
+        }
+        if (OnSizingEdge(qRound(e->position().x())))
+            pane->setCursor(Qt::SizeHorCursor);
+        else
+            pane->unsetCursor();
+        break;
+    }
+    case QEvent::MouseButtonPress: {
+        auto* e = static_cast<QMouseEvent*>(event);
+        if (e->button() == Qt::LeftButton && OnSizingEdge(qRound(e->position().x()))) {
+            FDragging = true;
+            FDragStartX = qRound(e->globalPosition().x());
+            FDragStartWidth = pane->width();
+            return true;
+        }
+        break;
+    }
+    case QEvent::MouseButtonRelease:
+        if (FDragging && static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
+            FDragging = false;
+            return true;
+        }
+        break;
+    case QEvent::Leave:
+        if (!FDragging) pane->unsetCursor();
+        break;
+    default:
+        break;
+    }
+    return TBorderDrawingSubclass::HandleMessage(event);
+}
+
+void TNavigatorSubclass::DragTo(int globalX)
+{
+    QWidget* pane = Control();
+    const int wanted = std::max(pane->minimumWidth(), FDragStartWidth + globalX - FDragStartX);
+    auto* splitter = qobject_cast<QSplitter*>(pane->parentWidget());
+    const int index = splitter ? splitter->indexOf(pane) : -1;
+    if (!splitter || index < 0 || index + 1 >= splitter->count()) {
+        pane->resize(std::min(wanted, pane->maximumWidth()), pane->height());
+        return;
+    }
+    QList<int> sizes = splitter->sizes();
+    const int total = sizes[index] + sizes[index + 1];
+    const int neighbourMin = splitter->widget(index + 1)->minimumSizeHint().width();
+    const int width = std::clamp(wanted, 0, std::max(0, total - neighbourMin));
+    sizes[index] = width;
+    sizes[index + 1] = total - width;
+    splitter->setSizes(sizes);
 }
 
 bool TNavigatorSubclass::OnSizingEdge(int x) const
@@ -496,7 +569,10 @@ void TListSubclass::ReadSkin()
     TSkinManager& skins = *Manager();
     const QString& s = Section();
     const TSkinFont* font = nullptr;
-    if (skins.GetFont(s, QStringLiteral("CaptionFont"), font)) view->header()->setFont(font->Font);
+    if (skins.GetFont(s, QStringLiteral("CaptionFont"), font))
+        view->header()->setFont(font->Font);
+    else
+        font = nullptr;
     ReadCommon(true);
     FDelegate->OddRowColor = skins.GetColor(s, QStringLiteral("RowOddColor"), 0);
     FDelegate->OtherRowColor = skins.GetColor(s, QStringLiteral("RowOrdColor"), 0);
@@ -506,6 +582,13 @@ void TListSubclass::ReadSkin()
         skins.HasValue(s, QStringLiteral("CaptionColor"))
             ? ColorToQColor(skins.GetColor(s, QStringLiteral("CaptionColor"), clWindowText))
             : QColor();
+    FCaptionColor = caption;
+    if (font) FCaptionTextColor = ColorToQColor(font->Color);
+    const QImage* picture = nullptr;
+    if (skins.GetBitmap(s, QStringLiteral("CaptionImage"), picture)) FCaption = *picture;
+    FHeaderViewport = view->header()->viewport();
+    FHeaderViewport->installEventFilter(this);
+    FHeaderViewport->update();
     if (caption.isValid()) {
         QPalette palette = view->header()->palette();
         palette.setColor(QPalette::Button, caption);
@@ -515,5 +598,73 @@ void TListSubclass::ReadSkin()
     if (skins.HasValue(s, QStringLiteral("CaptionHeight"))) {
         const int height = skins.GetColor(s, QStringLiteral("CaptionHeight"), 0);
         if (height > 0) view->header()->setFixedHeight(height);
+    }
+}
+
+void TListSubclass::Release()
+{
+    if (FHeaderViewport) {
+        FHeaderViewport->removeEventFilter(this);
+        FHeaderViewport->update();
+    }
+    TVirtualTreeSubclass::Release();
+}
+
+bool TListSubclass::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == FHeaderViewport && FHeaderViewport && event->type() == QEvent::Paint &&
+        Manager()) {
+        QPainter painter(FHeaderViewport);
+        PaintHeader(painter, static_cast<QPaintEvent*>(event)->rect());
+        return true;
+    }
+    return TVirtualTreeSubclass::eventFilter(watched, event);
+}
+
+void TListSubclass::PaintHeader(QPainter& painter, const QRect& update) const
+{
+    QTreeView* view = View();
+    if (!view || !FHeaderViewport) return;
+    QHeaderView* header = view->header();
+    const int height = FHeaderViewport->height();
+    const QColor background =
+        FCaptionColor.isValid() ? FCaptionColor : header->palette().color(QPalette::Button);
+    const auto fill = [&](const QRect& r) {
+        if (FCaption.isNull())
+            painter.fillRect(r, background);
+        else
+            painter.drawImage(QRectF(r), FCaption, QRectF(FCaption.rect()));
+    };
+    const QColor line = FDelegate && FDelegate->GridLines ? FDelegate->GridLineColor
+                                                          : header->palette().color(QPalette::Mid);
+    const QColor text = FCaptionTextColor.isValid() ? FCaptionTextColor
+                                                    : header->palette().color(QPalette::ButtonText);
+    painter.setFont(header->font());
+    int end = 0;
+    for (int visual = 0; visual < header->count(); ++visual) {
+        const int logical = header->logicalIndex(visual);
+        if (header->isSectionHidden(logical)) continue;
+        const QRect r(header->sectionViewportPosition(logical), 0, header->sectionSize(logical),
+                      height);
+        end = std::max(end, r.left() + r.width());
+        if (!r.intersects(update)) continue;
+        fill(r);
+        painter.setPen(line);
+        painter.drawLine(r.left(), height - 1, r.left() + r.width() - 1, height - 1);
+        painter.drawLine(r.left() + r.width() - 1, 0, r.left() + r.width() - 1, height - 1);
+        painter.setPen(text);
+        const QRect inner = r.adjusted(6, 0, -6, -1);
+        const QString caption =
+            header->model() ? header->model()->headerData(logical, Qt::Horizontal).toString()
+                            : QString();
+        painter.drawText(inner, Qt::AlignLeft | Qt::AlignVCenter,
+                         painter.fontMetrics().elidedText(caption, Qt::ElideRight, inner.width()));
+    }
+    // The part right of the last column.
+    const QRect rest(end, 0, FHeaderViewport->width() - end, height);
+    if (rest.width() > 0 && rest.intersects(update)) {
+        fill(rest);
+        painter.setPen(line);
+        painter.drawLine(rest.left(), height - 1, rest.left() + rest.width() - 1, height - 1);
     }
 }

@@ -133,9 +133,21 @@ public:
     // The pane may be resized by dragging its right edge: true when `x` (in the pane's
     // coordinates) is on that edge.
     bool OnSizingEdge(int x) const;
+    void Release() override;
+
+protected:
+    // The sizing edge: the pointer's shape over it, and dragging it to widen or narrow the
+    // pane (within a splitter, the neighbour gives or takes the difference).
+    bool HandleMessage(QEvent* event) override;
 
 private:
+    void DragTo(int globalX);
+
     QImage FSplitter;
+    bool FDragging = false;
+    int FDragStartX = 0;
+    int FDragStartWidth = 0;
+    bool FTrackingSet = false;
 };
 
 // The panels around the tree and around the right-hand pages: the nine-piece frame as a
@@ -203,12 +215,27 @@ public:
     void ReadSkin() override;
 };
 
+// The lists also draw their header: every column's background from the caption picture
+// (stretched) or the caption colour, a grid line below and at the right of each column, and the
+// caption in the caption font.
 class TListSubclass : public TVirtualTreeSubclass
 {
     Q_OBJECT
 public:
     using TVirtualTreeSubclass::TVirtualTreeSubclass;
     void ReadSkin() override;
+    void Release() override;
+    // Draws the header's visible part into `painter` (in the header's coordinates).
+    void PaintHeader(QPainter& painter, const QRect& update) const;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    QImage FCaption;
+    QColor FCaptionColor;     // the header's background without a picture
+    QColor FCaptionTextColor; // the caption font's colour
+    QPointer<QWidget> FHeaderViewport;
 };
 
 // The thumbnail view: its colours, cell size, caption font, selection and shadow, and the
