@@ -236,8 +236,10 @@ constexpr int CoverWidth = 90;
 constexpr int CoverHeight = 112;
 
 // A plain printed cover: a spine in the format's colour, a few title rules and the format's
-// name on a label. Square edges on the grid, so it looks right on any cell background; only
-// the two outer corners on the right are cut by one key-coloured pixel.
+// name on a label. Square edges on the grid, so it looks right on any cell background; the four
+// corners are cut by one key-coloured pixel. The cover is drawn with the colour of its
+// bottom-left pixel as the transparent one, so that pixel must be the key colour: otherwise
+// the spine and the label (drawn in the same tone) would vanish.
 void Cover(QPainter& p, const QColor& tone, const char* label)
 {
     const QColor rule =
@@ -247,6 +249,8 @@ void Cover(QPainter& p, const QColor& tone, const char* label)
     Outline(p, 0, 0, CoverWidth, CoverHeight, QColor(0xC9, 0xC2, 0xB4));
     Box(p, 0, 0, 9, CoverHeight, tone);
     Box(p, 9, 1, 1, CoverHeight - 2, tone.darker(125));
+    Box(p, 0, 0, 1, 1, ThemeKeyColor);
+    Box(p, 0, CoverHeight - 1, 1, 1, ThemeKeyColor);
     Box(p, CoverWidth - 1, 0, 1, 1, ThemeKeyColor);
     Box(p, CoverWidth - 1, CoverHeight - 1, 1, 1, ThemeKeyColor);
 
