@@ -51,10 +51,14 @@ int main(int argc, char* argv[])
     WatchTerminationSignals([&] {
         // Ending the session or a plain kill closes the window the normal way, so the
         // settings are saved.
-        if (mainWindow)
+        if (mainWindow) {
             mainWindow->close();
-        else
+        } else {
             terminationRequested = true;
+            // A message shown while the window is built (a missing skin) must not hold the
+            // end up: it is dismissed, the build completes and the program ends normally.
+            if (QWidget* modal = QApplication::activeModalWidget()) modal->close();
+        }
     });
 
     ModelGuard().SetMainThread();
