@@ -72,6 +72,28 @@ BENCHMARK(BM_FocusShelfToFirstPaint)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
 
+// Building and first painting the main window, plain and with the default skin (the archive
+// read, the tool buttons, the pane subclasses and the style sheet), to show what the skin
+// adds to the start.
+void BM_CreateWindow(benchmark::State& state)
+{
+    SetMessageBoxAnswer([](const QString&, const QString&, unsigned) { return int(mrOk); });
+    const QString archive =
+        state.range(0) == 1 ? QStringLiteral(KORVEL_BIN_DIR "/theme.zip") : QString();
+    for (auto _ : state) {
+        TXALVarnixForm form(Library().filePath("Korvel.ini"), nullptr, archive);
+        form.show();
+        benchmark::DoNotOptimize(form.grab());
+    }
+    SetMessageBoxAnswer(nullptr);
+}
+BENCHMARK(BM_CreateWindow)
+    ->Arg(0)
+    ->Arg(1)
+    ->Iterations(5)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+
 void BM_Search10000Books(benchmark::State& state)
 {
     SetMessageBoxAnswer([](const QString&, const QString&, unsigned) { return int(mrOk); });
