@@ -330,8 +330,7 @@ private slots:
         const QString marker = FDir->filePath("installer-ran");
         MakeFile(Served("valid_verdesc2.zip"), Descriptor(SoftwareOffer));
         MakeFile(FCache + "KorvelSetup.bin", ("#!/bin/sh\necho ran > '" + marker + "'\n").toUtf8());
-        QFile::setPermissions(FCache + "KorvelSetup.bin",
-                              QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        // Downloaded without the executable mark, as every download is.
         TAnswers answers;
         answers.Queue = {mrYes};
         CheckAndSettle();
