@@ -1,3 +1,4 @@
+#include "ServeProcess.h"
 #include "uUpDateComm.h"
 
 #include <gtest/gtest.h>
@@ -13,32 +14,7 @@
 
 namespace {
 
-// One loopback server process of tests/Update/serve.py.
-class TServer
-{
-public:
-    TServer(const char* mode, const QString& root)
-    {
-        FProcess.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        FProcess.start(QStringLiteral("/usr/bin/python3"),
-                       {QStringLiteral(KORVEL_SOURCE_DIR "/Update/serve.py"),
-                        QString::fromLatin1(mode), root});
-        // The line may arrive in pieces: read it only once it is whole.
-        while (!FProcess.canReadLine() && FProcess.waitForReadyRead(10000)) {
-        }
-        const QByteArray line = FProcess.readLine().trimmed();
-        if (line.startsWith("PORT ")) Port = line.mid(5).toInt();
-    }
-    ~TServer()
-    {
-        FProcess.kill();
-        FProcess.waitForFinished();
-    }
-    int Port = 0;
-
-private:
-    QProcess FProcess;
-};
+using TServer = TServeProcess;
 
 // Stands in for the update window: records the posted completion codes.
 class TOwner : public QObject

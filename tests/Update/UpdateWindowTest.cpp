@@ -5,6 +5,7 @@
 #include "DevID.h"
 #include "Folders.h"
 #include "Globals.h"
+#include "ServeProcess.h"
 #include "uDownAskDlg.h"
 #include "uMainForm.h"
 #include "uMsgDlg.h"
@@ -68,33 +69,6 @@ struct TAnswers
     ~TAnswers() { SetMessageBoxAnswer(nullptr); }
 };
 
-// One loopback HTTP server of tests/Update/serve.py over a folder.
-class TServer
-{
-public:
-    explicit TServer(const QString& root)
-    {
-        FProcess.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        FProcess.start(
-            QStringLiteral("/usr/bin/python3"),
-            {QStringLiteral(KORVEL_SOURCE_DIR "/Update/serve.py"), QStringLiteral("http"), root});
-        while (!FProcess.canReadLine() && FProcess.waitForReadyRead(10000)) {
-        }
-        const QByteArray line = FProcess.readLine().trimmed();
-        if (line.startsWith("PORT ")) Port = line.mid(5).toInt();
-    }
-    ~TServer()
-    {
-        FProcess.kill();
-        FProcess.waitForFinished();
-    }
-    QString Url() const { return QStringLiteral("http://127.0.0.1:%1").arg(Port); }
-    int Port = 0;
-
-private:
-    QProcess FProcess;
-};
-
 // A ".pkg" entry: 16 leading bytes, 20 header bytes, the payload length, the payload, a tail.
 QByteArray PkgEntry(const QByteArray& payload)
 {
@@ -135,7 +109,7 @@ class UpdateWindowTest : public QObject
 
     std::unique_ptr<QTemporaryDir> FDir;
     std::unique_ptr<TXALVarnixForm> FForm;
-    std::unique_ptr<TServer> FServer;
+    std::unique_ptr<TServeProcess> FServer;
     QString FCache;
     QStringList FLaunched;
     int FChooserRuns = 0;
@@ -190,7 +164,7 @@ private slots:
         TSystemCategory::SetLocalLibraryPath(FDir->filePath("Storages"));
         TBrowserCategory::SetHomeFileName(FDir->filePath("home.dll"));
         FForm = std::make_unique<TXALVarnixForm>(FDir->filePath("Korvel.ini"));
-        FServer = std::make_unique<TServer>(FDir->path());
+        FServer = std::make_unique<TServeProcess>("http", FDir->path());
         QVERIFY(FServer->Port > 0);
         // Without the trailing "/": the window adds it.
         ProcessSettings().UpdateServer = FServer->Url() + QStringLiteral("/srv");
@@ -330,8 +304,7 @@ private slots:
         const QString marker = FDir->filePath("installer-ran");
         MakeFile(Served("valid_verdesc2.zip"), Descriptor(SoftwareOffer));
         MakeFile(FCache + "KorvelSetup.bin", ("#!/bin/sh\necho ran > '" + marker + "'\n").toUtf8());
-        QFile::setPermissions(FCache + "KorvelSetup.bin",
-                              QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        // Downloaded without the executable mark, as every download is.
         TAnswers answers;
         answers.Queue = {mrYes};
         CheckAndSettle();

@@ -53,6 +53,22 @@ std::function<bool(const QString&)>& PackageLauncher()
     return launcher;
 }
 
+// A download never carries the executable mark, so a package that is a program (a script or
+// an ELF binary) gets it here; anything else is left to the desktop's handler for its type.
+bool MakeProgramExecutable(const QString& file)
+{
+    QFile f(file);
+    if (!f.open(QIODevice::ReadOnly)) return false;
+    const QByteArray head = f.read(4);
+    f.close();
+    if (!head.startsWith("#!") && head != QByteArray("\x7f"
+                                                     "ELF",
+                                                     4))
+        return QFileInfo(file).isExecutable();
+    return QFileInfo(file).isExecutable() ||
+           f.setPermissions(f.permissions() | QFileDevice::ExeOwner | QFileDevice::ExeUser);
+}
+
 const QString SDescriptorName = QStringLiteral("local_verdesc2.zip");
 
 bool SomethingAttached(const TDeviceIdentity& id)
@@ -214,7 +230,7 @@ TUpdateV2::TUpdateV2(TSystemCategory* systemCategory, TIdentityQuery identity)
                                QStringLiteral("类型"), QStringLiteral("进度"),
                                QStringLiteral("状态")});
     ListView->setColumnWidth(0, 120);
-    ListView->setColumnWidth(1, 140);
+    ListView->setColumnWidth(1, 200);
     ListView->setColumnWidth(2, 70);
     ListView->setColumnWidth(3, 1);
     ListView->setColumnHidden(3, true);
@@ -230,6 +246,9 @@ TUpdateV2::TUpdateV2(TSystemCategory* systemCategory, TIdentityQuery identity)
     rightColumn->addWidget(RemainTimeLabel);
 
     auto* panels = new QHBoxLayout;
+    // A fixed left column keeps the list wide whatever the help and progress texts say.
+    left->setFixedWidth(240);
+    ProgressLabel->setWordWrap(true);
     panels->addWidget(left);
     panels->addWidget(right, 1);
 
@@ -249,7 +268,7 @@ TUpdateV2::TUpdateV2(TSystemCategory* systemCategory, TIdentityQuery identity)
     auto* column = new QVBoxLayout(this);
     column->addLayout(panels, 1);
     column->addLayout(bottom);
-    resize(620, 360);
+    resize(800, 400);
 
     // 1.-2. The tray icon with its menu.
     TrayText = SPrefix + QStringLiteral("更新正在运行...");
@@ -715,7 +734,7 @@ void TUpdateV2::InstallProgram(TDownFiles& offer, int row)
     bool started;
     if (PackageLauncher())
         started = PackageLauncher()(file);
-    else if (QFileInfo(file).isExecutable())
+    else if (MakeProgramExecutable(file))
         started = QProcess::startDetached(file, {}, QFileInfo(file).absolutePath());
     else
         started = QDesktopServices::openUrl(QUrl::fromLocalFile(file));
