@@ -87,6 +87,8 @@ private slots:
                                        "ItemHeight=30\nLineStyle=2\nLineColor=Blue\n"
                                        "CaptionHeight=$20\n"
                                        "[PlainList]\nColor=Lime\nCaptionColor=Red\n"
+                                       "[LinedTree]\nLineStyle=2\nLineColor=Blue\n"
+                                       "[UnlinedTree]\nLineStyle=0\nLineColor=Blue\n"
                                        "[CaptionList]\nCaptionImage=grip.bmp\nLineStyle=2\n"
                                        "LineColor=Blue\n"
                                        "[Tree]\nColor=White\nActiveFontColor=Red\nShowButton=True\n"
@@ -348,6 +350,50 @@ private slots:
         }
         // Released, the header paints itself again.
         QVERIFY(Shot(&view).pixel(at(50, 5)) != Splitter);
+    }
+
+    void treeLines()
+    {
+        QStandardItemModel model;
+        auto* top = new QStandardItem("top");
+        top->appendRow(new QStandardItem("first"));
+        top->appendRow(new QStandardItem("second"));
+        model.appendRow(top);
+        model.appendRow(new QStandardItem("next"));
+        QTreeView view;
+        view.setHeaderHidden(true);
+        view.setModel(&model);
+        view.expandAll();
+        view.resize(200, 200);
+        view.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&view));
+        const int indent = view.indentation();
+        const auto pixel = [&](const QImage& shot, const QModelIndex& index, int x, int dy) {
+            const QRect r = view.visualRect(index);
+            return shot.pixel(view.viewport()->mapTo(&view, QPoint(x, r.center().y() + dy)));
+        };
+        const QModelIndex first = model.index(0, 0, model.index(0, 0));
+        const QModelIndex second = model.index(1, 0, model.index(0, 0));
+        const QRgb blue = qRgb(0, 0, 255);
+
+        auto* sub = FSkins->Subclass<TTreeSubclass>(&view, "LinedTree");
+        QVERIFY(sub->TreeLines());
+        QImage shot = Shot(&view);
+        // Children hang off their parent's column: the stub to the node, the line down past
+        // the first child, and no line below the last one.
+        QCOMPARE(pixel(shot, first, indent / 2, 0), blue);
+        QCOMPARE(pixel(shot, first, indent - 2, 0), blue);
+        QCOMPARE(pixel(shot, first, indent / 2, 6), blue);
+        QCOMPARE(pixel(shot, second, indent / 2, -3), blue);
+        QVERIFY(pixel(shot, second, indent / 2, 6) != blue);
+        // Top-level nodes without buttons have no lines.
+        QVERIFY(pixel(shot, model.index(1, 0), indent / 2, 0) != blue);
+        TComponentNexus::Instance().ReleaseAll(FSkins.get());
+        QVERIFY(pixel(Shot(&view), first, indent / 2, 0) != blue);
+
+        FSkins->Subclass<TTreeSubclass>(&view, "UnlinedTree");
+        QVERIFY(pixel(Shot(&view), first, indent / 2, 0) != blue);
+        TComponentNexus::Instance().ReleaseAll(FSkins.get());
     }
 
     void navigatorSizingEdge()

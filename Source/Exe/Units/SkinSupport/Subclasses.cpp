@@ -12,6 +12,7 @@
 
 #include <QHeaderView>
 #include <QMouseEvent>
+#include <QScrollBar>
 #include <QSplitter>
 #include <QTreeView>
 
@@ -558,8 +559,80 @@ void TTreeSubclass::ReadSkin()
     TScrollableSubclass::ReadSkin();
     QTreeView* view = View();
     view->setRootIsDecorated(Manager()->GetBool(Section(), QStringLiteral("ShowButton"), false));
+    if (Manager()->HasValue(Section(), QStringLiteral("LineStyle"))) {
+        const int style = Manager()->GetInteger(Section(), QStringLiteral("LineStyle"), 0);
+        FTreeLines = style == 1 || style == 2;
+        if (style == 1) FLinePen = QPen(view->palette().color(QPalette::Mid), 1, Qt::DotLine);
+        if (style == 2)
+            FLinePen = QPen(
+                ColorToQColor(Manager()->GetColor(Section(), QStringLiteral("LineColor"), clBlack)),
+                1, Qt::SolidLine);
+    }
     ReadCommon(false);
     FDelegate->BoldTopLevel = true;
+    if (FTreeLines) {
+        FViewport = view->viewport();
+        FViewport->installEventFilter(this);
+        FViewport->update();
+    }
+}
+
+void TTreeSubclass::Release()
+{
+    if (FViewport) {
+        FViewport->removeEventFilter(this);
+        FViewport->update();
+    }
+    TVirtualTreeSubclass::Release();
+}
+
+bool TTreeSubclass::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == FViewport && FViewport && event->type() == QEvent::Paint && Manager()) {
+        // The tree paints itself first (the viewport hands the event to the view); the lines
+        // go over its rows' left parts, where nothing else is drawn.
+        static_cast<QObject*>(FViewport)->event(event);
+        QPainter painter(FViewport);
+        PaintLines(painter);
+        return true;
+    }
+    return TVirtualTreeSubclass::eventFilter(watched, event);
+}
+
+void TTreeSubclass::PaintLines(QPainter& painter) const
+{
+    QTreeView* view = View();
+    if (!view || !view->model()) return;
+    const int indent = view->indentation();
+    const int root = view->rootIsDecorated() ? 1 : 0;
+    const int dx = -view->horizontalScrollBar()->value();
+    // The column of the lines that lead to the nodes of a level.
+    const auto column = [&](int level) { return dx + (level + root - 1) * indent + indent / 2; };
+    const auto hasNextSibling = [&](const QModelIndex& index) {
+        return index.sibling(index.row() + 1, 0).isValid();
+    };
+    painter.setPen(FLinePen);
+    const int bottom = FViewport->height();
+    for (QModelIndex index = view->indexAt(QPoint(0, 0)); index.isValid();
+         index = view->indexBelow(index)) {
+        const QRect row = view->visualRect(index);
+        if (row.top() >= bottom) break;
+        int level = 0;
+        for (QModelIndex p = index.parent(); p.isValid(); p = p.parent())
+            ++level;
+        if (level + root < 1) continue;
+        const int y = row.center().y();
+        const int x = column(level);
+        painter.drawLine(x, y, dx + (level + root) * indent - 1, y);
+        painter.drawLine(x, row.top(), x, hasNextSibling(index) ? row.bottom() : y);
+        // The lines of the ancestors that go on below this row.
+        int ancestorLevel = level - 1;
+        for (QModelIndex a = index.parent(); a.isValid() && ancestorLevel + root >= 1;
+             a = a.parent(), --ancestorLevel)
+            if (hasNextSibling(a))
+                painter.drawLine(column(ancestorLevel), row.top(), column(ancestorLevel),
+                                 row.bottom());
+    }
 }
 
 void TListSubclass::ReadSkin()

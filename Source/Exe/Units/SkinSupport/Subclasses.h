@@ -4,6 +4,7 @@
 #include "ThumbnailPainter.h"
 
 #include <QMargins>
+#include <QPen>
 #include <QPointer>
 
 class QLabel;
@@ -207,12 +208,26 @@ private:
     QPointer<QAbstractItemDelegate> FPrevious;
 };
 
+// The navigator tree also draws the skin's tree lines ("LineStyle" 1 dotted, 2 solid in
+// "LineColor") from each node to its parent's column, over the tree's own painting.
 class TTreeSubclass : public TVirtualTreeSubclass
 {
     Q_OBJECT
 public:
     using TVirtualTreeSubclass::TVirtualTreeSubclass;
     void ReadSkin() override;
+    void Release() override;
+    bool TreeLines() const { return FTreeLines; }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void PaintLines(QPainter& painter) const;
+
+    bool FTreeLines = false;
+    QPen FLinePen;
+    QPointer<QWidget> FViewport;
 };
 
 // The lists also draw their header: every column's background from the caption picture
