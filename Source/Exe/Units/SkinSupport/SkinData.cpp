@@ -90,7 +90,10 @@ bool TSkinData::eventFilter(QObject* watched, QEvent* event)
     // Polish comes before the first show, so the window is never seen unskinned.
     if (FActive && event->type() == QEvent::Polish && watched->isWidgetType()) {
         auto* widget = static_cast<QWidget*>(watched);
-        if (widget->isWindow() && (qobject_cast<QDialog*>(widget) || qobject_cast<QMenu*>(widget)))
+        // Dialogs, menus and the program's other top-level windows (the update window is
+        // parented to the desktop) share the main window's look.
+        if (widget->isWindow() && (qobject_cast<QDialog*>(widget) || qobject_cast<QMenu*>(widget) ||
+                                   widget->windowType() == Qt::Window))
             Skin(widget);
     }
     return QObject::eventFilter(watched, event);
