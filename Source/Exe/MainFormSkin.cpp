@@ -29,17 +29,7 @@ QIcon SkinIcon(TSkinManager& skins, const QString& section, const QString& key, 
 {
     const QImage* bitmap = nullptr;
     if (!skins.GetBitmap(section, key, bitmap)) return QIcon();
-    QImage picture = bitmap->convertToFormat(QImage::Format_ARGB32);
-    // Pictures with an alpha channel of their own keep it.
-    if (!bitmap->hasAlphaChannel()) {
-        const QRgb key = qRgb(mask & 0xFF, (mask >> 8) & 0xFF, (mask >> 16) & 0xFF);
-        for (int y = 0; y < picture.height(); ++y) {
-            auto* line = reinterpret_cast<QRgb*>(picture.scanLine(y));
-            for (int x = 0; x < picture.width(); ++x)
-                if ((line[x] & 0xFFFFFF) == (key & 0xFFFFFF)) line[x] = 0;
-        }
-    }
-    return QIcon(QPixmap::fromImage(picture));
+    return QIcon(QPixmap::fromImage(MaskedPicture(*bitmap, mask)));
 }
 
 } // namespace
@@ -96,10 +86,10 @@ void TXALVarnixForm::SetUpSkin(const QString& archive)
         // The navigator's node pictures: places that cannot change, then the user's shelves.
         const QString tree = QStringLiteral("Tree");
         const TColor mask = FSkins->GetColor(tree, QStringLiteral("TransparentColor"), clFuchsia);
-        const QIcon fixedIcon = SkinIcon(*FSkins, tree, QStringLiteral("FixedIcon"), mask);
-        const QIcon shelfIcon = SkinIcon(*FSkins, tree, QStringLiteral("Icon"), mask);
-        if (!fixedIcon.isNull()) FNavigatorModel->FixedIcon = fixedIcon;
-        if (!shelfIcon.isNull()) FNavigatorModel->ShelfIcon = shelfIcon;
+        const QList<QImage> images = SkinImageList(
+            *FSkins, tree, mask, qRound(FNavigator->iconSize().height() * devicePixelRatioF()));
+        if (images.size() > 0) FNavigatorModel->FixedIcon = QIcon(QPixmap::fromImage(images[0]));
+        if (images.size() > 1) FNavigatorModel->ShelfIcon = QIcon(QPixmap::fromImage(images[1]));
         // The rows fit the pictures as the skin draws them, in logical pixels.
         const QImage* picture = nullptr;
         if (FSkins->GetBitmap(tree, QStringLiteral("FixedIcon"), picture) ||

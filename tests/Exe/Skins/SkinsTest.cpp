@@ -443,3 +443,41 @@ int main(int argc, char** argv)
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }
+
+// The tree's image list: FixedIcon sets the image width, a wider Icon gives one image per
+// width, and the sequence is FixedIcon, Icon, FixedIcon, Icon.
+TEST(SkinImageList, SlicesAndOrder)
+{
+    const auto stripe = [](QList<QRgb> colors) {
+        QImage image(8 * int(colors.size()), 8, QImage::Format_RGB32);
+        for (int i = 0; i < colors.size(); ++i)
+            for (int y = 0; y < 8; ++y)
+                for (int x = 0; x < 8; ++x)
+                    image.setPixel(i * 8 + x, y, colors[i]);
+        for (int i = 0; i < colors.size(); ++i)
+            image.setPixel(i * 8, 0, qRgb(255, 0, 255)); // the mask colour, made see-through
+        QByteArray bytes;
+        QBuffer buffer(&bytes);
+        buffer.open(QIODevice::WriteOnly);
+        image.save(&buffer, "BMP");
+        return bytes;
+    };
+    const QRgb red = qRgb(200, 0, 0), green = qRgb(0, 200, 0), blue = qRgb(0, 0, 200);
+    TSkinFixture f("[Tree]\nFixedIcon=fixed.bmp\nIcon=icons.bmp\n[OnlyIcon]\nIcon=icons.bmp\n",
+                   {{"fixed.bmp", stripe({red})}, {"icons.bmp", stripe({green, blue})}});
+
+    const QList<QImage> images = SkinImageList(f.Skins, "Tree", clFuchsia, 16);
+    const QList<QRgb> expected = {red, green, blue, red, green, blue};
+    ASSERT_EQ(images.size(), expected.size());
+    for (int i = 0; i < images.size(); ++i) {
+        EXPECT_EQ(images[i].size(), QSize(8, 8)) << i;
+        EXPECT_EQ(images[i].pixel(4, 4), expected[i]) << i;
+        EXPECT_EQ(qAlpha(images[i].pixel(0, 0)), 0) << i; // the mask pixel
+    }
+
+    // Without FixedIcon the images are as wide as the default side: the 16-pixel strip is one.
+    const QList<QImage> only = SkinImageList(f.Skins, "OnlyIcon", clFuchsia, 16);
+    ASSERT_EQ(only.size(), 2);
+    EXPECT_EQ(only[0].size(), QSize(16, 8));
+    EXPECT_TRUE(SkinImageList(f.Skins, "Missing", clFuchsia, 16).isEmpty());
+}

@@ -5,6 +5,7 @@
 #include "uMsgDlg.h"
 #include "ZipSkinRes.h"
 
+#include <algorithm>
 #include <QBuffer>
 #include <QColor>
 #include <QGuiApplication>
@@ -757,4 +758,45 @@ bool LoadSkinArchive(TSkinManager& skins, const QString& path)
         ShowMessageBox(QString::fromUtf8(e.what()), QStringLiteral("错误"), mbIconStop);
         return false;
     }
+}
+
+QImage MaskedPicture(const QImage& bitmap, TColor mask)
+{
+    QImage picture = bitmap.convertToFormat(QImage::Format_ARGB32);
+    if (!bitmap.hasAlphaChannel()) {
+        const QRgb key = qRgb(mask & 0xFF, (mask >> 8) & 0xFF, (mask >> 16) & 0xFF);
+        for (int y = 0; y < picture.height(); ++y) {
+            auto* line = reinterpret_cast<QRgb*>(picture.scanLine(y));
+            for (int x = 0; x < picture.width(); ++x)
+                if ((line[x] & 0xFFFFFF) == (key & 0xFFFFFF)) line[x] = 0;
+        }
+    }
+    picture.setDevicePixelRatio(bitmap.devicePixelRatio());
+    return picture;
+}
+
+QList<QImage> SkinImageList(TSkinManager& skins, const QString& section, TColor mask,
+                            int defaultSide)
+{
+    const QImage* fixed = nullptr;
+    const QImage* icon = nullptr;
+    const bool hasFixed = skins.GetBitmap(section, QStringLiteral("FixedIcon"), fixed);
+    const bool hasIcon = skins.GetBitmap(section, QStringLiteral("Icon"), icon);
+    const int width = std::max(1, hasFixed ? fixed->width() : defaultSide);
+    QList<QImage> images;
+    const auto add = [&](const QImage* bitmap) {
+        const QImage picture = MaskedPicture(*bitmap, mask);
+        const int count = std::max(1, picture.width() / width);
+        for (int i = 0; i < count; ++i) {
+            QImage slice =
+                picture.copy(i * width, 0, std::min(width, picture.width()), picture.height());
+            slice.setDevicePixelRatio(bitmap->devicePixelRatio());
+            images.append(slice);
+        }
+    };
+    if (hasFixed) add(fixed);
+    if (hasIcon) add(icon);
+    if (hasFixed) add(fixed);
+    if (hasIcon) add(icon);
+    return images;
 }

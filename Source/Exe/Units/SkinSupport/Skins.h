@@ -3,6 +3,7 @@
 #include <QFont>
 #include <QHash>
 #include <QImage>
+#include <QList>
 #include <QObject>
 #include <QPointer>
 #include <QRect>
@@ -308,3 +309,13 @@ private:
 // box and the manager is left without a resource, so every getter yields its default and the
 // program goes on with its plain look. Returns false in that case.
 bool LoadSkinArchive(TSkinManager& skins, const QString& path = QString());
+
+// The picture with the mask colour made see-through; a picture with an alpha channel of its
+// own keeps it.
+QImage MaskedPicture(const QImage& bitmap, TColor mask);
+
+// A tree's image list from section's "FixedIcon" and "Icon": FixedIcon, Icon, FixedIcon, Icon,
+// each bitmap wider than the image width giving one image per width, left to right. The image
+// width is FixedIcon's, or defaultSide (device pixels) without it.
+QList<QImage> SkinImageList(TSkinManager& skins, const QString& section, TColor mask,
+                            int defaultSide);
