@@ -40,14 +40,20 @@ inline bool WriteZip(const QString& path, const QList<QPair<QString, QByteArray>
     return zip_close(archive) == 0;
 }
 
-// A picture of the given size and colour in the given format ("BMP" or "PNG").
-inline QByteArray ImageBytes(int width, int height, QRgb color, const char* format = "BMP")
+// The file bytes of a picture in the given format ("BMP" or "PNG").
+inline QByteArray EncodedImage(const QImage& image, const char* format = "BMP")
 {
-    QImage image(width, height, QImage::Format_RGB32);
-    image.fill(color);
     QByteArray bytes;
     QBuffer buffer(&bytes);
     buffer.open(QIODevice::WriteOnly);
     image.save(&buffer, format);
     return bytes;
+}
+
+// A picture of the given size and colour in the given format.
+inline QByteArray ImageBytes(int width, int height, QRgb color, const char* format = "BMP")
+{
+    QImage image(width, height, QImage::Format_RGB32);
+    image.fill(color);
+    return EncodedImage(image, format);
 }

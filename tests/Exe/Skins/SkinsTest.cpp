@@ -456,11 +456,7 @@ TEST(SkinImageList, SlicesAndOrder)
                     image.setPixel(i * 8 + x, y, colors[i]);
         for (int i = 0; i < colors.size(); ++i)
             image.setPixel(i * 8, 0, qRgb(255, 0, 255)); // the mask colour, made see-through
-        QByteArray bytes;
-        QBuffer buffer(&bytes);
-        buffer.open(QIODevice::WriteOnly);
-        image.save(&buffer, "BMP");
-        return bytes;
+        return EncodedImage(image);
     };
     const QRgb red = qRgb(200, 0, 0), green = qRgb(0, 200, 0), blue = qRgb(0, 0, 200);
     TSkinFixture f("[Tree]\nFixedIcon=fixed.bmp\nIcon=icons.bmp\n[OnlyIcon]\nIcon=icons.bmp\n",

@@ -42,11 +42,7 @@ QByteArray NinePieces()
     fill(5, 16, 20, 4, Bottom);
     fill(25, 16, 5, 4, BottomRight);
     p.end();
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, "BMP");
-    return bytes;
+    return EncodedImage(image);
 }
 
 } // namespace

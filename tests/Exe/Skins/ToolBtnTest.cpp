@@ -35,11 +35,7 @@ QByteArray Strip(int frameWidth, int height, QRgb (*color)(int), bool magentaCor
         if (magentaCorners) painter.fillRect(QRect(k * frameWidth, 0, 2, 2), QColor(255, 0, 255));
     }
     painter.end();
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, "BMP");
-    return bytes;
+    return EncodedImage(image);
 }
 
 } // namespace
