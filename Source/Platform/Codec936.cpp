@@ -98,3 +98,13 @@ QString ToUnicode(const char* data, qsizetype size)
 }
 
 } // namespace Cp936
+
+bool DecodeCharset(const char* charset, const QByteArray& bytes, QString& out)
+{
+    TIconv cd("UTF-8", charset);
+    if (!cd.Valid()) return false;
+    out =
+        QString::fromUtf8(Convert(cd.Handle(), bytes.constData(), static_cast<size_t>(bytes.size()),
+                                  QByteArray("\xEF\xBF\xBD"), false));
+    return true;
+}

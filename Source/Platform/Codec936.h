@@ -20,3 +20,7 @@ inline QString ToUnicode(const QByteArray& bytes)
 }
 
 } // namespace Cp936
+
+// Decodes `bytes` from any character set iconv knows by `charset`, invalid bytes becoming
+// U+FFFD one by one as above. False (and `out` untouched) when iconv does not know the name.
+bool DecodeCharset(const char* charset, const QByteArray& bytes, QString& out);
