@@ -8,8 +8,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace {
-
 bool WriteAll(int fd, const char* data, size_t size)
 {
     while (size > 0) {
@@ -21,6 +19,8 @@ bool WriteAll(int fd, const char* data, size_t size)
     }
     return true;
 }
+
+namespace {
 
 mode_t CurrentUmask()
 {

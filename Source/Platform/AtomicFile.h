@@ -17,3 +17,7 @@ bool WriteFileAtomically(const QString& path, const QByteArray& bytes);
 // `target`, so an interrupted copy (an unplugged reader, a full disk) never leaves a
 // half-written file under the real name. Returns 0 or an errno value.
 int CopyFileAtomically(const QString& source, const QString& target);
+
+// Writes all `size` bytes to `fd`, going on after interrupted and short writes; false on an
+// error.
+bool WriteAll(int fd, const char* data, size_t size);

@@ -1,5 +1,6 @@
 #include "DeviceStream.h"
 
+#include "AtomicFile.h"
 #include "Codec936.h"
 #include "Folders.h"
 
@@ -75,20 +76,6 @@ qint64 ReadFull(int fd, char* buffer, qint64 count)
         done += n;
     }
     return done;
-}
-
-bool WriteFull(int fd, const char* buffer, qint64 count)
-{
-    qint64 done = 0;
-    while (done < count) {
-        const ssize_t n = ::write(fd, buffer + done, static_cast<size_t>(count - done));
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        done += n;
-    }
-    return true;
 }
 
 enum class TStep
@@ -202,7 +189,7 @@ TStep Copy(TFirmwareHost& host, const QString& workFile, const QString& partFile
             remaining.LastSampleBytes = copied;
         }
         host.ShowProgress(10.0 + 90.0 * static_cast<double>(copied) / size, remaining.Seconds);
-        if (!WriteFull(target.Fd, block.data(), n)) return TStep::Retry;
+        if (!WriteAll(target.Fd, block.data(), static_cast<size_t>(n))) return TStep::Retry;
     }
     if (copied != size) return TStep::Retry;
     // The image must be on the device, not in the page cache, before it is checked.
