@@ -87,16 +87,9 @@ bool TUpdateV2::InstallFirmware(TDownFiles& offer, int row)
     // 2. The package, and the user's word for one that waited in the cache.
     const QString package = CacheFile(offer.File);
     if (package.isEmpty() || !QFileInfo::exists(package)) return true;
-    if (offer.WasCached) {
-        if (ShowMessageBox(
-                QStringLiteral("已下载 <设备固件> 升级包\r\n\r\n点击 是[Y] 开始升级，或者点击 "
-                               "否[N] 以后升级。\r\n\r\n注意：升级时需要重启阅读器，"
-                               "请保存当前阅读器上的工作。"),
-                QStringLiteral("确认"), mbYesNo | mbIconQuestion) != mrYes)
-            return true;
-    } else {
-        Notice(QStringLiteral("下载完成，正在升级..."));
-    }
+    if (!ConfirmInstall(offer, QStringLiteral("设备固件"),
+                        QStringLiteral("升级时需要重启阅读器，请保存当前阅读器上的工作。")))
+        return true;
     if (!self || FDestroying) return false;
 
     // 3. The reader may have gone or changed while the user read the question.

@@ -61,12 +61,10 @@ bool MakeProgramExecutable(const QString& file)
     if (!f.open(QIODevice::ReadOnly)) return false;
     const QByteArray head = f.read(4);
     f.close();
-    if (!head.startsWith("#!") && head != QByteArray("\x7f"
-                                                     "ELF",
-                                                     4))
-        return QFileInfo(file).isExecutable();
-    return QFileInfo(file).isExecutable() ||
-           f.setPermissions(f.permissions() | QFileDevice::ExeOwner | QFileDevice::ExeUser);
+    const bool program = head.startsWith("#!") || head.startsWith("\177ELF");
+    if (program && !QFileInfo(file).isExecutable())
+        return f.setPermissions(f.permissions() | QFileDevice::ExeOwner | QFileDevice::ExeUser);
+    return QFileInfo(file).isExecutable();
 }
 
 const QString SDescriptorName = QStringLiteral("local_verdesc2.zip");
@@ -715,20 +713,26 @@ void TUpdateV2::Install()
     if (allDone && ProcessSettings().AutoMode) ExitCommand();
 }
 
+bool TUpdateV2::ConfirmInstall(const TDownFiles& offer, const QString& kindName,
+                               const QString& warning)
+{
+    if (!offer.WasCached) {
+        Notice(QStringLiteral("下载完成，正在升级..."));
+        return true;
+    }
+    return ShowMessageBox(QStringLiteral("已下载 <%1> 升级包\r\n\r\n点击 是[Y] 开始升级，或者点击 "
+                                         "否[N] 以后升级。\r\n\r\n注意：%2")
+                              .arg(kindName, warning),
+                          QStringLiteral("确认"), mbYesNo | mbIconQuestion) == mrYes;
+}
+
 void TUpdateV2::InstallProgram(TDownFiles& offer, int row)
 {
     const QString file = CacheFile(offer.File);
     if (file.isEmpty() || !QFileInfo::exists(file)) return;
-    if (offer.WasCached) {
-        if (ShowMessageBox(
-                QStringLiteral("已下载 <阅读软件> 升级包\r\n\r\n点击 是[Y] 开始升级，或者点击 "
-                               "否[N] 以后升级。\r\n\r\n注意：升级时需要关闭Varnix软件，"
-                               "请保存您现在的工作。"),
-                QStringLiteral("确认"), mbYesNo | mbIconQuestion) != mrYes)
-            return;
-    } else {
-        Notice(QStringLiteral("下载完成，正在升级..."));
-    }
+    if (!ConfirmInstall(offer, QStringLiteral("阅读软件"),
+                        QStringLiteral("升级时需要关闭Varnix软件，请保存您现在的工作。")))
+        return;
     SetTrayIcon(0);
     SetStatus(row, QStringLiteral("正在更新"), 4);
     bool started;

@@ -132,6 +132,9 @@ private:
     void BuildOffer();
     void MarkCached();
     void Install();
+    // A package that waited in the cache is installed only on the user's word (`kindName` and
+    // `warning` complete the question); a fresh one is announced. True to go on.
+    bool ConfirmInstall(const TDownFiles& offer, const QString& kindName, const QString& warning);
     void InstallProgram(TDownFiles& offer, int row);
     // False when the remaining offers are not to be installed either.
     bool InstallFirmware(TDownFiles& offer, int row);
