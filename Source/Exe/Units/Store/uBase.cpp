@@ -39,12 +39,6 @@ bool NetworkConnected()
     return NetworkStateAnswer ? NetworkStateAnswer() : IsNetworkConnected();
 }
 
-bool IsUnreserved(char c)
-{
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
-           c == '.' || c == '_' || c == '~';
-}
-
 // Drops every element `name` with its content, when it is closed.
 void DropElements(QString& html, const QString& name)
 {
@@ -105,19 +99,8 @@ QString BindingTimeStamp(const QDateTime& time)
 
 QString EncodeQueryValue(const QString& value)
 {
-    static const char hex[] = "0123456789ABCDEF";
-    QString out;
-    for (const char c : Cp936::FromUnicode(value)) {
-        if (IsUnreserved(c)) {
-            out += QLatin1Char(c);
-        } else {
-            const auto b = static_cast<unsigned char>(c);
-            out += QLatin1Char('%');
-            out += QLatin1Char(hex[b >> 4]);
-            out += QLatin1Char(hex[b & 15]);
-        }
-    }
-    return out;
+    // Every byte outside the unreserved ASCII set becomes %XX.
+    return QString::fromLatin1(Cp936::FromUnicode(value).toPercentEncoding());
 }
 
 QString BindingRequestUrl(const QString& format, const QString& userName, const QString& password,
