@@ -117,8 +117,7 @@ QString TWBExternal::DeviceID() const
     TDeviceIdentity identity;
     std::memset(&identity, 0, sizeof identity);
     if (FSource) FSource(&identity);
-    const char* text = identity.IdText;
-    return QString::fromLatin1(text, qsizetype(strnlen(text, MaxIdTextLength)));
+    return QString::fromStdString(IdentifierText(identity));
 }
 
 void TWBExternal::SetStoreOrigins(const QStringList& urls)

@@ -78,8 +78,8 @@ bool TUpdateV2::InstallFirmware(TDownFiles& offer, int row)
 
     TDeviceIdentity id;
     ReadIdentity(id);
-    if (ReaderCodeOf(id) == 0 && id.ManufacturerCode == 0) ReaderVersionBox->setText(SNotConnected);
-    if (offer.ReaderCode != ReaderCodeOf(id) || offer.Manufacturer != id.ManufacturerCode) {
+    if (ReaderCode(id) == 0 && id.ManufacturerCode == 0) ReaderVersionBox->setText(SNotConnected);
+    if (offer.ReaderCode != ReaderCode(id) || offer.Manufacturer != id.ManufacturerCode) {
         noReader();
         return true;
     }
@@ -94,7 +94,7 @@ bool TUpdateV2::InstallFirmware(TDownFiles& offer, int row)
 
     // 3. The reader may have gone or changed while the user read the question.
     ReadIdentity(id);
-    if (offer.ReaderCode != ReaderCodeOf(id) || offer.Manufacturer != id.ManufacturerCode) {
+    if (offer.ReaderCode != ReaderCode(id) || offer.Manufacturer != id.ManufacturerCode) {
         noReader();
         return true;
     }
@@ -121,15 +121,15 @@ bool TUpdateV2::InstallFirmware(TDownFiles& offer, int row)
     }
 
     // 5.-7.
-    const int versionNumber = MajorOf(id) * 100 + BuildOf(id);
-    const QString target = FirmwareTargetFile(root, quint16(ReaderCodeOf(id)), versionNumber);
+    const int versionNumber = FirmwareMajor(id) * 100 + FirmwareBuild(id);
+    const QString target = FirmwareTargetFile(root, quint16(ReaderCode(id)), versionNumber);
     QDir().mkpath(QFileInfo(target).absolutePath());
     Lock(true);
     TrayText = SPrefix + SWritingFirmware;
     ProgressLabel->setText(Shown(SWritingFirmware + QStringLiteral("\r\n")));
     RefreshTip();
     SetStatus(row, QStringLiteral("正在更新"), 4);
-    const quint16 code = FirmwareReaderCode(package, quint16(ReaderCodeOf(id)));
+    const quint16 code = FirmwareReaderCode(package, quint16(ReaderCode(id)));
 
     // 8.
     bool written = false;

@@ -465,9 +465,10 @@ void TUpdateV2::ShowReader()
 {
     TDeviceIdentity id;
     ReadIdentity(id);
-    const int code = ReaderCodeOf(id);
+    const int code = ReaderCode(id);
     if (code != 0) {
-        ReaderVersionBox->setText(QString::asprintf("R%.4d_BUILD0.0.%d", MajorOf(id), BuildOf(id)));
+        ReaderVersionBox->setText(
+            QString::asprintf("R%.4d_BUILD0.0.%d", FirmwareMajor(id), FirmwareBuild(id)));
         QString name;
         const QString descriptor = CacheDir + SDescriptorName;
         if (QFileInfo::exists(descriptor)) {
@@ -528,13 +529,13 @@ void TUpdateV2::BuildOffer()
         f.Desc = result.Desc;
         f.Kind = quint8(kind);
         if (kind == 3) {
-            f.ReaderCode = quint16(ReaderCodeOf(id));
+            f.ReaderCode = quint16(ReaderCode(id));
             f.Manufacturer = id.ManufacturerCode;
         }
     };
-    if (ReaderCodeOf(id) != 0) {
+    if (ReaderCode(id) != 0) {
         TVersionQuery query;
-        SetVersionText(query, QString::asprintf("%.2d%.2d", MajorOf(id), BuildOf(id)));
+        SetVersionText(query, QString::asprintf("%.2d%.2d", FirmwareMajor(id), FirmwareBuild(id)));
         query.Model = id.ModelCode;
         query.Edition = id.EditionCode;
         query.Manufacturer = id.ManufacturerCode;

@@ -21,19 +21,6 @@ inline QString Shown(QString text)
     return text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
 }
 
-inline int ReaderCodeOf(const TDeviceIdentity& id)
-{
-    return id.ModelCode * 256 + id.EditionCode;
-}
-inline int MajorOf(const TDeviceIdentity& id)
-{
-    return id.VendorExtra[2];
-}
-inline int BuildOf(const TDeviceIdentity& id)
-{
-    return id.VendorExtra[3];
-}
-
 int& WaitScale();
 std::function<bool(char)>& ReaderEjector();
 
