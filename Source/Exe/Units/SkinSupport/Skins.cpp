@@ -760,19 +760,26 @@ bool LoadSkinArchive(TSkinManager& skins, const QString& path)
     }
 }
 
+QImage KeyedOut(const QImage& picture, QRgb key)
+{
+    QImage result = picture.convertToFormat(QImage::Format_ARGB32);
+    for (int y = 0; y < result.height(); ++y) {
+        auto* line = reinterpret_cast<QRgb*>(result.scanLine(y));
+        for (int x = 0; x < result.width(); ++x)
+            if ((line[x] & 0xFFFFFF) == (key & 0xFFFFFF)) line[x] = 0;
+    }
+    result.setDevicePixelRatio(picture.devicePixelRatio());
+    return result;
+}
+
 QImage MaskedPicture(const QImage& bitmap, TColor mask)
 {
-    QImage picture = bitmap.convertToFormat(QImage::Format_ARGB32);
-    if (!bitmap.hasAlphaChannel()) {
-        const QRgb key = qRgb(mask & 0xFF, (mask >> 8) & 0xFF, (mask >> 16) & 0xFF);
-        for (int y = 0; y < picture.height(); ++y) {
-            auto* line = reinterpret_cast<QRgb*>(picture.scanLine(y));
-            for (int x = 0; x < picture.width(); ++x)
-                if ((line[x] & 0xFFFFFF) == (key & 0xFFFFFF)) line[x] = 0;
-        }
+    if (bitmap.hasAlphaChannel()) {
+        QImage picture = bitmap.convertToFormat(QImage::Format_ARGB32);
+        picture.setDevicePixelRatio(bitmap.devicePixelRatio());
+        return picture;
     }
-    picture.setDevicePixelRatio(bitmap.devicePixelRatio());
-    return picture;
+    return KeyedOut(bitmap, qRgb(mask & 0xFF, (mask >> 8) & 0xFF, (mask >> 16) & 0xFF));
 }
 
 QList<QImage> SkinImageList(TSkinManager& skins, const QString& section, TColor mask,

@@ -310,6 +310,9 @@ private:
 // program goes on with its plain look. Returns false in that case.
 bool LoadSkinArchive(TSkinManager& skins, const QString& path = QString());
 
+// The picture (as ARGB32) with every pixel of key's colour made fully transparent.
+QImage KeyedOut(const QImage& picture, QRgb key);
+
 // The picture with the mask colour made see-through; a picture with an alpha channel of its
 // own keeps it.
 QImage MaskedPicture(const QImage& bitmap, TColor mask);

@@ -398,14 +398,7 @@ void TClientContainerSubclass::ReadSkin()
 QImage TransparentPicture(const QImage& picture)
 {
     if (picture.isNull() || picture.hasAlphaChannel()) return picture;
-    QImage result = picture.convertToFormat(QImage::Format_ARGB32);
-    const QRgb key = result.pixel(0, result.height() - 1) & 0xFFFFFF;
-    for (int y = 0; y < result.height(); ++y) {
-        auto* line = reinterpret_cast<QRgb*>(result.scanLine(y));
-        for (int x = 0; x < result.width(); ++x)
-            if ((line[x] & 0xFFFFFF) == key) line[x] = 0;
-    }
-    return result;
+    return KeyedOut(picture, picture.pixel(0, picture.height() - 1));
 }
 
 TThumbnailSubclass::TThumbnailSubclass(TSkinManager* manager, QWidget* control,

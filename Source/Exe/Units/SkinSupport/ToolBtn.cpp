@@ -16,20 +16,6 @@ const QString ImagesSection = QStringLiteral("Images");
 
 constexpr int FrameCount = 5;
 
-// The strip with every pixel of the transparent colour made fully transparent.
-QImage MaskColor(const QImage& strip, TColor transparent)
-{
-    QImage masked = strip.convertToFormat(QImage::Format_ARGB32);
-    const QRgb key =
-        qRgb(transparent & 0xFF, (transparent >> 8) & 0xFF, (transparent >> 16) & 0xFF);
-    for (int y = 0; y < masked.height(); ++y) {
-        auto* line = reinterpret_cast<QRgb*>(masked.scanLine(y));
-        for (int x = 0; x < masked.width(); ++x)
-            if ((line[x] & 0xFFFFFF) == (key & 0xFFFFFF)) line[x] = 0;
-    }
-    return masked;
-}
-
 } // namespace
 
 TToolBtn::TToolBtn(TSkinManager* manager, const QString& offsetKey, const QString& iconKey,
@@ -55,7 +41,8 @@ TToolBtn::TToolBtn(TSkinManager* manager, const QString& offsetKey, const QStrin
     if (icon) {
         const TColor transparent = ColorToRGB(manager->GetColor(
             QStringLiteral("System"), QStringLiteral("TransparentColor"), clFuchsia));
-        FMaskedIcon = MaskColor(*icon, transparent);
+        FMaskedIcon = KeyedOut(
+            *icon, qRgb(transparent & 0xFF, (transparent >> 8) & 0xFF, (transparent >> 16) & 0xFF));
     }
     if (LogicalSize(FBackground).width() / FrameCount > 0)
         resize(LogicalSize(FBackground).width() / FrameCount, LogicalSize(FBackground).height());
