@@ -91,10 +91,7 @@ void TXALVarnixForm::SetUpSkin(const QString& archive)
         if (images.size() > 0) FNavigatorModel->FixedIcon = QIcon(QPixmap::fromImage(images[0]));
         if (images.size() > 1) FNavigatorModel->ShelfIcon = QIcon(QPixmap::fromImage(images[1]));
         // The rows fit the pictures as the skin draws them, in logical pixels.
-        const QImage* picture = nullptr;
-        if (FSkins->GetBitmap(tree, QStringLiteral("FixedIcon"), picture) ||
-            FSkins->GetBitmap(tree, QStringLiteral("Icon"), picture))
-            FNavigator->setIconSize(LogicalSize(*picture));
+        if (!images.isEmpty()) FNavigator->setIconSize(LogicalSize(images[0]));
 
         // The update window's tray pictures (they carry their own alpha channel).
         QList<QIcon> tray;
