@@ -3,6 +3,7 @@
 #include "Categories.h"
 #include "Codec936.h"
 #include "FileInfo.h"
+#include "LongWork.h"
 #include "NavigatorModel.h"
 
 #include <QMimeData>
@@ -33,7 +34,13 @@ QByteArray SortKey(const QString& text)
 
 } // namespace
 
-TBookListModel::TBookListModel(QObject* parent) : QAbstractTableModel(parent) {}
+TBookListModel::TBookListModel(QObject* parent) : QAbstractTableModel(parent)
+{
+    FLoadTimer = new QTimer(this);
+    FLoadTimer->setSingleShot(true);
+    FLoadTimer->setInterval(0);
+    connect(FLoadTimer, &QTimer::timeout, this, &TBookListModel::LoadNext);
+}
 
 int TBookListModel::rowCount(const QModelIndex& parent) const
 {
@@ -68,11 +75,49 @@ QString TBookListModel::Text(TFileItem* item, int column)
 
 void TBookListModel::InitRow(TFileItem* item) const
 {
-    if (item->Loaded() || item->ViewNode) return;
-    if (Busy && Busy()) return; // read on a later paint, not inside another book's read
+    RequestLoad(item);
+}
+
+void TBookListModel::RequestLoad(TFileItem* item) const
+{
+    if (!item || item->Loaded() || item->ViewNode != this || FPending.contains(item)) return;
+    FPending.append(item);
+    FLoadTimer->start();
+}
+
+void TBookListModel::EnsureRowLoaded(TFileItem* item) const
+{
+    if (!item || item->Loaded()) return;
+    FPending.removeOne(item);
     if (OnInitRow) OnInitRow(item);
-    item->ViewNode = const_cast<TBookListModel*>(this);
+    TLongWork work; // the read pumps events
     item->EnsureLoaded();
+}
+
+void TBookListModel::LoadNext()
+{
+    // One book per turn of the event loop: input and painting go on between books.
+    if (FPending.isEmpty()) return;
+    TFileItem* item = FPending.takeFirst();
+    EnsureRowLoaded(item);
+    if (!FPending.isEmpty()) FLoadTimer->start();
+}
+
+void TBookListModel::LoadPending()
+{
+    while (!FPending.isEmpty())
+        EnsureRowLoaded(FPending.takeFirst());
+}
+
+void TBookListModel::Register(TFileItem* item)
+{
+    item->ViewNode = this;
+}
+
+void TBookListModel::Unregister(TFileItem* item)
+{
+    if (item->ViewNode == this) item->ViewNode = nullptr;
+    FPending.removeOne(item);
 }
 
 QVariant TBookListModel::data(const QModelIndex& index, int role) const
@@ -129,13 +174,18 @@ void TBookListModel::Clear()
     for (TFileItem* item : FRows)
         if (item->ViewNode == this) item->ViewNode = nullptr;
     FRows.clear();
+    FPending.clear();
     endResetModel();
 }
 
 void TBookListModel::SetRows(const QList<TFileItem*>& rows)
 {
     beginResetModel();
+    for (TFileItem* item : FRows)
+        Unregister(item);
     FRows = rows;
+    for (TFileItem* item : FRows)
+        Register(item);
     endResetModel();
     if (FSortColumn >= 0) Sort(FSortColumn, FSortOrder);
 }
@@ -143,8 +193,9 @@ void TBookListModel::SetRows(const QList<TFileItem*>& rows)
 int TBookListModel::AddRow(TFileItem* item)
 {
     int row = static_cast<int>(FRows.size());
+    Register(item);
     if (FSortColumn >= 0) {
-        InitRow(item);
+        EnsureRowLoaded(item);
         row = static_cast<int>(
             std::upper_bound(FRows.begin(), FRows.end(), item,
                              [this](TFileItem* a, TFileItem* b) { return LessThan(a, b); }) -
@@ -161,7 +212,7 @@ void TBookListModel::RemoveRow(int row)
     if (row < 0 || row >= FRows.size()) return;
     beginRemoveRows(QModelIndex(), row, row);
     TFileItem* item = FRows.takeAt(row);
-    if (item->ViewNode == this) item->ViewNode = nullptr;
+    Unregister(item);
     endRemoveRows();
 }
 
@@ -186,10 +237,16 @@ void TBookListModel::Sort(int column, Qt::SortOrder order)
     FSortColumn = column;
     FSortOrder = order;
     if (column < 0 || FRows.isEmpty()) return;
+    // Every row's text is needed. Reading pumps events, during which rows may be added (search
+    // hits), so the books are read first, from a copy, and the order is changed afterwards
+    // without any pump.
+    const QList<TFileItem*> toRead = FRows;
+    for (TFileItem* item : toRead)
+        if (item->ViewNode == this) EnsureRowLoaded(item);
     emit layoutAboutToBeChanged();
     const QModelIndexList before = persistentIndexList();
     QList<TFileItem*> old = FRows;
-    // Every row's text is needed; each key is made once.
+    // Each key is made once.
     struct TKeyed
     {
         QByteArray Key;
@@ -199,7 +256,6 @@ void TBookListModel::Sort(int column, Qt::SortOrder order)
     std::vector<TKeyed> keyed;
     keyed.reserve(static_cast<size_t>(FRows.size()));
     for (TFileItem* item : FRows) {
-        InitRow(item);
         keyed.push_back({column == SizeColumn ? QByteArray() : SortKey(Text(item, column)),
                          item->Size(), item});
     }

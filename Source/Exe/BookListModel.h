@@ -2,14 +2,17 @@
 
 #include <QAbstractTableModel>
 #include <QList>
+#include <QTimer>
 
 #include <functional>
 
 class TFileItem;
 
 // The book list's rows: one per book of the focused category, in the category's order until
-// sorted. Rows hold their book; a book is read (EnsureLoaded) the first time its row is asked
-// for text, so only the rows a view shows are ever read.
+// sorted. Every row's book knows its row (ViewNode), so a book that is freed, whoever frees it,
+// leaves the list and the grid at once. A book is read the first time a view asks for its row;
+// the read is queued and runs from the event loop, never inside a paint (a read pumps events),
+// so only the rows a view shows are ever read.
 class TBookListModel : public QAbstractTableModel
 {
     Q_OBJECT
@@ -37,6 +40,16 @@ public:
     int RowOf(const TFileItem* item) const { return FRows.indexOf(const_cast<TFileItem*>(item)); }
     const QList<TFileItem*>& Rows() const { return FRows; }
 
+    // Asks for the book to be read soon (a view wants to show it); does nothing when it is read.
+    void RequestLoad(TFileItem* item) const;
+    // Reads the book now, with events pumped meanwhile; for callers that need its texts at once
+    // (sorting) and are not painting.
+    void EnsureRowLoaded(TFileItem* item) const;
+    // Books queued for reading.
+    int PendingLoads() const { return static_cast<int>(FPending.size()); }
+    // Reads every queued book now (tests, and a caller that needs the texts of what is shown).
+    void LoadPending();
+
     void Clear();
     void SetRows(const QList<TFileItem*>& rows);
     // Adds a row, at its sorted place while a sort column is set; returns its row.
@@ -50,14 +63,17 @@ public:
 
     // Called before a row's book is read for the first time (the window wires its events).
     std::function<void(TFileItem* item)> OnInitRow;
-    // True while a book is being read: rows asked for meanwhile wait for a later paint.
-    std::function<bool()> Busy;
 
 private:
     bool LessThan(TFileItem* a, TFileItem* b) const;
     void InitRow(TFileItem* item) const;
+    void Register(TFileItem* item);
+    void Unregister(TFileItem* item);
+    void LoadNext();
 
     QList<TFileItem*> FRows;
+    mutable QList<TFileItem*> FPending; // rows waiting to be read, oldest request first
+    QTimer* FLoadTimer = nullptr;
     int FSortColumn = -1;
     Qt::SortOrder FSortOrder = Qt::AscendingOrder;
 };

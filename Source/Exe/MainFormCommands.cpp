@@ -12,6 +12,7 @@
 #include "FileInfo.h"
 #include "FileOperations.h"
 #include "Folders.h"
+#include "LongWork.h"
 #include "ModelGuard.h"
 #include "NavigatorModel.h"
 #include "rkView.h"
@@ -50,6 +51,13 @@ QAction* NewAction(QObject* owner, const char* caption, const char* hint = nullp
 QString ErrorText(int negatedError)
 {
     return QString::fromLocal8Bit(strerror(-negatedError));
+}
+
+// What the user is told when a shelf cannot be used any more (CheckShelf's answer).
+QString ShelfGoneText(int negatedError)
+{
+    return negatedError == -ENODEV ? QStringLiteral("操作失败，阅读器已断开连接。")
+                                   : QStringLiteral("操作失败，书架已不存在。");
 }
 
 } // namespace
@@ -105,6 +113,11 @@ void TXALVarnixForm::CreateActions()
 
     const auto on = [this](QAction* action, auto handler) {
         connect(action, &QAction::triggered, this, [this, action, handler] {
+            // A command asked for while another one pumps waits for it (LongWork.h).
+            if (TLongWork::Busy()) {
+                TLongWork::Defer(action, [action] { action->trigger(); });
+                return;
+            }
             // A menu entry or button runs its command only when its rule allows it now.
             UpdateActions();
             if (action->isEnabled()) (this->*handler)();
@@ -123,22 +136,9 @@ void TXALVarnixForm::CreateActions()
     on(ActBindDevice, &TXALVarnixForm::BindDevice);
     on(ActSearch, &TXALVarnixForm::SearchCommand);
     on(ActCheckUpdate, &TXALVarnixForm::CheckUpdate);
-    connect(ActRenameFolder, &QAction::triggered, this, [this] {
-        UpdateActions();
-        if (ActRenameFolder->isEnabled()) FNavigator->edit(FNavigator->currentIndex());
-    });
-    connect(ActRefresh, &QAction::triggered, this, [this] {
-        UpdateActions();
-        if (!ActRefresh->isEnabled() || FReading > 0) return;
-        TCursorControl wait;
-        ReloadCategory(CurrentCategory());
-    });
-    connect(ActFileRefresh, &QAction::triggered, this, [this] {
-        UpdateActions();
-        if (!ActFileRefresh->isEnabled() || FReading > 0) return;
-        TCursorControl wait;
-        ReloadBooks(CurrentCategory());
-    });
+    on(ActRenameFolder, &TXALVarnixForm::RenameFolderCommand);
+    on(ActRefresh, &TXALVarnixForm::RefreshCommand);
+    on(ActFileRefresh, &TXALVarnixForm::RefreshBooksCommand);
     connect(ActExpand, &QAction::triggered, this, [this] {
         const QModelIndex index = FNavigator->currentIndex();
         if (!index.isValid()) return;
@@ -222,10 +222,31 @@ void TXALVarnixForm::CreateMenus()
 
 bool TXALVarnixForm::Run(QAction* action)
 {
+    if (TLongWork::Busy()) {
+        TLongWork::Defer(action, [this, action] { Run(action); });
+        return false;
+    }
     UpdateActions();
     if (!action->isEnabled()) return false;
     action->trigger();
     return true;
+}
+
+void TXALVarnixForm::RenameFolderCommand()
+{
+    FNavigator->edit(FNavigator->currentIndex());
+}
+
+void TXALVarnixForm::RefreshCommand()
+{
+    TCursorControl wait;
+    ReloadCategory(CurrentCategory());
+}
+
+void TXALVarnixForm::RefreshBooksCommand()
+{
+    TCursorControl wait;
+    ReloadBooks(CurrentCategory());
 }
 
 void TXALVarnixForm::UpdateActions()
@@ -271,6 +292,7 @@ void TXALVarnixForm::UpdateActions()
 
 void TXALVarnixForm::NewFolder()
 {
+    TLongWork work;
     TCursorControl wait;
     TCategory* c = CurrentCategory();
     QString name = c->UniqueCategoryName(QStringLiteral("新建书架"));
@@ -284,6 +306,11 @@ void TXALVarnixForm::NewFolder()
     }
     const QModelIndex parentIndex = FNavigator->currentIndex();
     const bool shown = FNavigatorModel->rowCount(parentIndex) == c->CategoryCount();
+    if (CurrentCategory() != c) return; // the focus moved while the name was asked for
+    if (const int gone = CheckShelf(c)) {
+        ShowMessageBox(ShelfGoneText(gone), QString(), mbOK | mbIconExclamation);
+        return;
+    }
     const int index = CreateBookshelf(c, name);
     if (index < 0) {
         ShowMessageBox(QStringLiteral("建立新书架失败，可能书架已存在或名称包含无效字符。"),
@@ -300,14 +327,24 @@ void TXALVarnixForm::NewFolder()
 
 void TXALVarnixForm::DeleteFolder()
 {
+    TLongWork work;
     TCursorControl wait;
+    // The shelf the user is asked about; only that one may go, and only while it still may.
+    TCategory* c = CurrentCategory();
+    if (!c) return;
+    const std::uint64_t changes = TLongWork::ChangeCount();
     const int answer = ShowMessageBox(
         QStringLiteral(
             "是否将选中的书架删除至回收站？\r\n\r\n选择 是 删除至回收站\r\n选择 否 彻底删除"),
         QStringLiteral("确认"), mbYesNoCancel | mbIconQuestion);
     if (answer != mrYes && answer != mrNo) return;
-    if (FReading > 0) return;
-    TCategory* c = CurrentCategory();
+    const TItemStates state = c->GetState();
+    if (changes != TLongWork::ChangeCount() || CurrentCategory() != c ||
+        !(state & isModifiable) || (state & isMissing)) {
+        ShowMessageBox(QStringLiteral("操作失败，请稍后再试。"), QString(),
+                       mbOK | mbIconExclamation);
+        return;
+    }
     const int result = DeleteBookshelf(c, answer == mrYes);
     if (result != 0) {
         ShowMessageBox(ErrorText(result), QString(), mbOK | mbIconExclamation);
@@ -330,6 +367,7 @@ void TXALVarnixForm::DeleteFolder()
 
 void TXALVarnixForm::AddBooksCommand()
 {
+    TLongWork work;
     if (!FOpenFilterExtended) {
         FOpenFilterExtended = true;
         const QString supported = FileInfoManager().SupportedFilter();
@@ -352,6 +390,7 @@ void TXALVarnixForm::AddBooksCommand()
 
 void TXALVarnixForm::AddBooks(const QStringList& files)
 {
+    TLongWork work;
     TCursorControl wait;
     TCategory* c = CurrentCategory();
     if (!c) return;
@@ -382,6 +421,12 @@ void TXALVarnixForm::AddBooks(const QStringList& files)
             }
             if (answer == mrNo) continue;
         }
+        // The shelf (or its reader) may have gone while the question or the last copy ran.
+        if (const int gone = CheckShelf(c)) {
+            ShowMessageBox(ShelfGoneText(gone), QString(), mbOK | mbIconExclamation);
+            cancelled = true;
+            break;
+        }
         const int result = AddBook(c, file);
         if (result >= FBookListModel->rowCount() ||
             (result >= 0 && FBookListModel->RowOf(c->Item(result)) < 0)) {
@@ -407,34 +452,48 @@ void TXALVarnixForm::AddBooks(const QStringList& files)
 
 void TXALVarnixForm::DeleteBooks()
 {
+    TLongWork work;
+    TCategory* c = CurrentCategory();
+    const std::uint64_t changes = TLongWork::ChangeCount();
     const int answer = ShowMessageBox(
         QStringLiteral(
             "是否将选中的项目删除至回收站？\r\n\r\n选择 是 删除至回收站\r\n选择 否 彻底删除"),
         QStringLiteral("确认"), mbYesNoCancel | mbIconQuestion);
     if (answer != mrYes && answer != mrNo) return;
-    if (FReading > 0) return;
+    if (changes != TLongWork::ChangeCount() || CurrentCategory() != c) {
+        ShowMessageBox(QStringLiteral("操作失败，请稍后再试。"), QString(),
+                       mbOK | mbIconExclamation);
+        return;
+    }
     TCursorControl wait;
-    TCategory* c = CurrentCategory();
     const QModelIndex focus = FBookList->currentIndex();
     const int focusRow = focus.isValid() ? focus.row() : -1;
-    const QList<int> rows = SelectedRows();
+    // The books, not their row numbers: rows move when others go.
+    QList<TFileItem*> books;
+    for (int row : SelectedRows())
+        books << FBookListModel->Item(row);
     TStateForm progress(this);
     progress.SetText(QStringLiteral("准备中..."));
-    progress.SetMax(static_cast<int>(rows.size()));
+    progress.SetMax(static_cast<int>(books.size()));
     progress.show();
     FThumbnailView->BeginUpdate();
-    for (int i = rows.size() - 1; i >= 0; --i) {
-        TFileItem* book = FBookListModel->Item(rows[i]);
+    for (qsizetype i = books.size() - 1; i >= 0; --i) {
+        TFileItem* book = books[i];
         progress.SetStepText(QStringLiteral("正在删除 %1 ...").arg(book->Name()), 1);
+        if (const int gone = CheckShelf(book->Parent())) {
+            ShowMessageBox(ShelfGoneText(gone), QString(), mbOK | mbIconExclamation);
+            break;
+        }
         if (!DeleteBook(book, answer == mrYes)) {
             ShowMessageBox(QStringLiteral("删除文件失败，可能文件正在使用中。请稍后再试。"),
                            QStringLiteral("错误"), mbOK | mbIconExclamation);
             continue;
         }
-        RemoveBookRow(rows[i]);
+        const int row = FBookListModel->RowOf(book);
+        if (row >= 0) RemoveBookRow(row);
         if (FSystemCategory->HasSearchResults())
             FSystemCategory->FindSearchResults()->Items().Remove(book);
-        if (c) c->Items().Remove(book);
+        if (TCategory* owner = book->Parent()) owner->Items().Remove(book);
     }
     if (focusRow >= 0 && FBookListModel->rowCount() > 0) {
         SelectBookRow(std::min(focusRow, FBookListModel->rowCount() - 1));
@@ -458,6 +517,7 @@ void TXALVarnixForm::OpenBook()
 
 void TXALVarnixForm::ShowBookProperties()
 {
+    TLongWork work;
     TCursorControl wait;
     if (TFileItem* book = CurrentBook())
         FileInfoManager().ShowProperties(this, book->GetFullPath());
@@ -491,12 +551,14 @@ void TXALVarnixForm::Help()
 
 void TXALVarnixForm::About()
 {
+    TLongWork work;
     TAboutForm about(nullptr, true);
     about.exec();
 }
 
 void TXALVarnixForm::BindDevice()
 {
+    TLongWork work;
     TBaseForm form(
         this, [this](void* buffer) { GetDeviceIdentity(buffer); }, FSkinned ? FSkins : nullptr);
     form.setWindowTitle(windowTitle());
@@ -510,6 +572,7 @@ void TXALVarnixForm::BindDevice()
 
 void TXALVarnixForm::SearchCommand()
 {
+    TLongWork work;
     if (SearchRunning()) {
         if (ShowMessageBox(QStringLiteral("正在搜索文件，确定要停止搜索吗？"),
                            QStringLiteral("确认"), mbYesNo | mbIconQuestion) == mrYes)

@@ -9,6 +9,7 @@
 #include "CursorControl.h"
 #include "FileInfo.h"
 #include "FileOperations.h"
+#include "LongWork.h"
 #include "ModelGuard.h"
 #include "NavigatorModel.h"
 #include "rkView.h"
@@ -46,11 +47,9 @@ class TFileItemBook : public TThumbnailBook
 {
 public:
     TFileItem* Item = nullptr;
-    std::function<bool()> Busy;
-    void EnsureLoaded() override
-    {
-        if (!Item->Loaded() && !(Busy && Busy())) Item->EnsureLoaded();
-    }
+    TBookListModel* Model = nullptr;
+    // Asked while painting: the read is queued, never run inside the paint.
+    void EnsureLoaded() override { Model->RequestLoad(Item); }
     QString Name() const override { return Item->Name(); }
     QString Author() const override { return BookInfoTextOf(biAuthor); }
     const TThumbnailInfo& Thumbnail() const override { return Item->Thumbnail(); }
@@ -96,7 +95,6 @@ void TXALVarnixForm::CreateViews()
         item->OnProgress = [this](TItemBase* s, TItemBase* i, bool& a) { ItemProgress(s, i, a); };
         item->OnLoaded = [this](TItemBase* s) { ItemLoaded(s); };
     };
-    FBookListModel->Busy = [this] { return FReading > 0; };
     FBookList->setModel(FBookListModel);
     QHeaderView* header = FBookList->header();
     header->setFixedHeight(32);
@@ -114,6 +112,7 @@ void TXALVarnixForm::CreateViews()
             connect(a, &QAction::toggled, this,
                     [header, i](bool on) { header->setSectionHidden(i, !on); });
         }
+        TLongWork work;
         menu.exec(header->mapToGlobal(p));
     });
     connect(FBookList->selectionModel(), &QItemSelectionModel::selectionChanged, this,
@@ -138,16 +137,11 @@ void TXALVarnixForm::CreateViews()
     skin.CornerSize = 8;
     FThumbnailPainter = std::make_unique<TThumbnailPainter>(skin);
     auto book = std::make_shared<TFileItemBook>();
-    book->Busy = [this] { return FReading > 0; };
-    FThumbnailPainter->OnGetItem = [this, book](TrkView*, int64_t value) -> TThumbnailBook* {
+    book->Model = FBookListModel;
+    // The grid holds the list's rows, so each cell's book is one the list knows.
+    FThumbnailPainter->OnGetItem = [book](TrkView*, int64_t value) -> TThumbnailBook* {
         auto* item = reinterpret_cast<TFileItem*>(static_cast<quintptr>(value));
         if (!item) return nullptr;
-        if (!item->ViewNode) {
-            item->OnProgress = [this](TItemBase* s, TItemBase* i, bool& a) {
-                ItemProgress(s, i, a);
-            };
-            item->OnLoaded = [this](TItemBase* s) { ItemLoaded(s); };
-        }
         book->Item = item;
         return book.get();
     };
@@ -307,11 +301,10 @@ void TXALVarnixForm::ItemProgress(TItemBase* sender, TItemBase*, bool&)
 {
     if (auto* item = dynamic_cast<TFileItem*>(sender))
         FListStateBar->setText(QStringLiteral("正在读取 %1").arg(item->Name()));
-    // Keep painting while a library reads a book, but take no user input meanwhile: no
-    // command can then free the book or the category being read.
-    ++FReading;
+    // Keep painting while a library reads a book, but take no user input meanwhile; the scope
+    // keeps outside changes from freeing the book under its read.
+    TLongWork work;
     QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
-    --FReading;
 }
 
 void TXALVarnixForm::ItemLoaded(TItemBase* sender)
@@ -420,13 +413,28 @@ int TXALVarnixForm::DropEffect(TCategory* target) const
 
 bool TXALVarnixForm::DropBooks(TCategory* target, int effect)
 {
-    if (!effect || FReading > 0) return false;
+    if (!effect || !target) return false;
+    if (TLongWork::Busy()) {
+        // Another command is pumping: the drop waits for it and is checked again then.
+        TLongWork::Defer(this, [this, ref = TItemRef<TCategory>(target), effect] {
+            if (TCategory* t = ref.Get(); t && DropEffect(t) == effect) DropBooks(t, effect);
+        });
+        return false;
+    }
+    TLongWork work;
     const bool move = effect == Qt::MoveAction;
     const QString question =
         move ? QStringLiteral("准备移动选中的项，目标书架下同名文件将被覆盖。确定要继续吗？")
              : QStringLiteral("准备复制选中的项，目标书架下同名文件将被覆盖。确定要继续吗？");
+    const std::uint64_t changes = TLongWork::ChangeCount();
     if (ShowMessageBox(question, QStringLiteral("确认"), mbYesNo | mbIconQuestion) != mrYes)
         return false;
+    // The answer was given for what was shown: a reader that came or went meanwhile voids it.
+    if (changes != TLongWork::ChangeCount() || DropEffect(target) != effect) {
+        ShowMessageBox(QStringLiteral("操作失败，请稍后再试。"), QString(),
+                       mbOK | mbIconExclamation);
+        return false;
+    }
     TCursorControl wait;
     const QList<int> rows = SelectedRows();
     QList<TFileItem*> items;
@@ -530,6 +538,7 @@ bool TXALVarnixForm::eventFilter(QObject* watched, QEvent* event)
                 FGridPressAt = QPoint(-1, -1);
                 auto* drag = new QDrag(FThumbnailView);
                 drag->setMimeData(FBookListModel->mimeData({}));
+                TLongWork work;
                 drag->exec(Qt::CopyAction | Qt::MoveAction);
                 return true;
             }
@@ -583,8 +592,11 @@ bool TXALVarnixForm::eventFilter(QObject* watched, QEvent* event)
             const int effect = ours ? DropEffect(target) : 0;
             drop->setDropAction(Qt::IgnoreAction);
             drop->accept();
+            // The drop runs after the drag has ended; the target may be gone by then.
             if (effect)
-                QTimer::singleShot(0, this, [this, target, effect] { DropBooks(target, effect); });
+                QTimer::singleShot(0, this, [this, ref = TItemRef<TCategory>(target), effect] {
+                    if (TCategory* t = ref.Get()) DropBooks(t, effect);
+                });
             return true;
         }
         default:

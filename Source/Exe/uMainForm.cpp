@@ -8,6 +8,7 @@
 #include "Folders.h"
 #include "Globals.h"
 #include "IniFile.h"
+#include "LongWork.h"
 #include "ModelGuard.h"
 #include "NavigatorModel.h"
 #include "rkView.h"
@@ -156,6 +157,10 @@ TXALVarnixForm::TXALVarnixForm(const QString& settingsFile, QWidget* parent,
     // 3. Caption, the library model with its reader slots, the navigator's root nodes.
     setWindowTitle(QStringLiteral("KeltoVarnix"));
     FSystemCategory = std::make_unique<TSystemCategory>();
+    // A reader that left while long work runs takes its identifier off the store pages at once.
+    FSystemCategory->OnIdentityLost = [this] {
+        if (FWBExternal) FWBExternal->Refresh();
+    };
     for (int slot = 0; slot < 2; ++slot)
         FSystemCategory->ReaderSlot(slot)->OnChange = [this](TReaderCategory* reader) {
             ReaderChanged(reader);
@@ -187,6 +192,9 @@ TXALVarnixForm::~TXALVarnixForm()
         // The window must not outlive the reader slots it reads.
         if (UpdateV2()) UpdateV2()->ForceClose();
     }
+    // The event loop may have ended already: what waited for it (the update window's deletion,
+    // reader changes) is done now, before the model goes.
+    TLongWork::ApplyPending();
     StopSearch();
     ModelGuard().SetStopWalkers(nullptr);
     StoreListColumns();
@@ -695,7 +703,9 @@ void TXALVarnixForm::GetDeviceIdentity(void* buffer) const
 
 void TXALVarnixForm::RescanReaders()
 {
-    FSystemCategory->RescanReaders();
+    // An outside request: it waits for long work to end, as every reader change does.
+    TLongWork::NoteChange();
+    TLongWork::Defer(this, [this] { FSystemCategory->RescanReaders(); });
 }
 
 void TXALVarnixForm::UpdateStoreOrigins()
@@ -713,10 +723,10 @@ void TXALVarnixForm::ReaderChanged(TReaderCategory* reader)
 {
     // Open store pages learn the new identifier at once.
     FWBExternal->Refresh();
-    // While a book is read and events are pumped, the reader's branch may be the one being
-    // read: the reload waits until the read is over.
-    if (FReading > 0) {
-        QTimer::singleShot(50, this, [this, reader] { ReaderChanged(reader); });
+    // Reader changes reach the model only when no long work is on the stack (LongWork.h); one
+    // that arrives otherwise (a test, a tool) waits for it like any other.
+    if (TLongWork::Busy()) {
+        TLongWork::Defer(this, [this, reader] { ReaderChanged(reader); });
         return;
     }
     TCursorControl wait;

@@ -132,6 +132,9 @@ public:
     // Commands.
     void NewFolder();
     void DeleteFolder();
+    void RenameFolderCommand();
+    void RefreshCommand();
+    void RefreshBooksCommand();
     void AddBooksCommand();
     void AddBooks(const QStringList& files);
     void DeleteBooks();
@@ -271,7 +274,6 @@ private:
     std::unique_ptr<TThumbnailPainter> FThumbnailPainter;
     TCategory* FShownCategory = nullptr;
     int FSortCounter = 0;
-    int FReading = 0; // a book is being read while events are pumped
     bool FSyncingSelection = false;
     QPoint FGridPressAt{-1, -1}; // where a drag of covers may start
     QString FOpenFilter = QStringLiteral("所有文件 (*)");

@@ -293,6 +293,16 @@ std::vector<TVolume> Synchronize()
     return volumes;
 }
 
+bool IsMountedFolder(const std::string& folder)
+{
+    if (folder.empty()) return false;
+    std::string wanted = folder;
+    if (wanted.back() != '/') wanted += '/';
+    for (const TMount& mount : ReadMountTable(MountTablePath()))
+        if (HostFolder(mount.MountPoint) == wanted) return true;
+    return false;
+}
+
 bool FindVolume(char letter, TVolume& volume)
 {
     const char upper = static_cast<char>(std::toupper(static_cast<unsigned char>(letter)));

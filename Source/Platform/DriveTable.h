@@ -75,6 +75,10 @@ int DriveTypeOfDevice(unsigned major, unsigned minor);
 std::string BlockDeviceFolder(unsigned major, unsigned minor);
 std::string DiskFolder(const std::string& blockDeviceFolder);
 
+// True when `folder` ("/media/user/READER/", with or without the trailing "/") is where a
+// volume is mounted now, as the mount table says (below the system root in tests).
+bool IsMountedFolder(const std::string& folder);
+
 // The root folder of a letter ("/media/user/READER/"), empty without a volume.
 std::string RootFolder(char letter);
 

@@ -1,6 +1,7 @@
 #include "DeviceMonitor.h"
 
 #include "DriveTable.h"
+#include "LongWork.h"
 #include "Orvid.h"
 
 #include <QCoreApplication>
@@ -101,6 +102,20 @@ void TMountTableWatcher::Check()
         const auto it = FLetters.find(letter);
         if (it == FLetters.end() || it->second != mountPoint) arrived |= Bit(letter);
     }
+    if (removed || arrived) TLongWork::NoteChange();
+    if (TLongWork::Busy()) {
+        // The slots and their shelves must not change under the work in progress: the
+        // comparison runs again once it has ended. Readers that left lose their identity now.
+        if (removed) emit VolumesLeaving(removed);
+        if ((removed || arrived) && !FCheckQueued) {
+            FCheckQueued = true;
+            TLongWork::Defer(this, [this] {
+                FCheckQueued = false;
+                Check();
+            });
+        }
+        return;
+    }
     FLetters = now;
     // A letter that changed its volume leaves before it arrives again.
     if (removed) emit VolumesRemoved(removed);
@@ -116,6 +131,10 @@ TDeviceMonitor::TDeviceMonitor(QObject* parent) : QObject(parent)
     connect(FWatcher, &TMountTableWatcher::VolumesArrived, this, &TDeviceMonitor::VolumeArrival);
     connect(FWatcher, &TMountTableWatcher::VolumesRemoved, this,
             &TDeviceMonitor::VolumeRemoveComplete);
+    connect(FWatcher, &TMountTableWatcher::VolumesLeaving, this, [this](std::uint32_t mask) {
+        for (int bit = 0; bit < DriveBits; ++bit)
+            if (mask & (1u << bit)) DoLeaving(static_cast<char>('A' + bit));
+    });
 }
 
 TDeviceMonitor::~TDeviceMonitor() = default;
@@ -143,6 +162,8 @@ void TDeviceMonitor::DoRemoval(char drive)
 {
     if (OnRemoval) OnRemoval(this, drive);
 }
+
+void TDeviceMonitor::DoLeaving(char) {}
 
 bool TDeviceMonitor::QueryRemove(char drive)
 {
@@ -242,6 +263,12 @@ void TReaderMonitor::DoRemoval(char drive)
     FSystemCategory->EmptySlot(0);
     FSystemCategory->EmptySlot(1);
     OrderReaders();
+}
+
+void TReaderMonitor::DoLeaving(char drive)
+{
+    for (int slot = 0; slot < 2; ++slot)
+        if (drive == FSystemCategory->SlotDriveLetter(slot)) FSystemCategory->ForgetSlotIdentity(slot);
 }
 
 void TReaderMonitor::RescanReaders()

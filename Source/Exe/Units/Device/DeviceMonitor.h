@@ -31,11 +31,15 @@ public:
     ~TMountTableWatcher() override;
 
     // Compares the drive table with the last snapshot now; the watcher calls it on every change.
+    // While long work is on the stack (LongWork.h) the comparison waits until it has ended; only
+    // the letters that left are announced at once, with VolumesLeaving.
     void Check();
 
 signals:
     void VolumesRemoved(std::uint32_t unitMask);
     void VolumesArrived(std::uint32_t unitMask);
+    // Letters whose volume has gone while their removal waits.
+    void VolumesLeaving(std::uint32_t unitMask);
 
 private:
     std::map<char, std::string> Snapshot() const;
@@ -44,6 +48,7 @@ private:
     QSocketNotifier* FNotifier = nullptr;
     QFileSystemWatcher* FFileWatcher = nullptr;
     std::map<char, std::string> FLetters; // letter -> mount point
+    bool FCheckQueued = false;
 };
 
 // Keeps the list of drives and reports volumes that arrive and leave as drive letters; its
@@ -70,6 +75,8 @@ public:
     virtual void DoArrival(char drive);
     virtual void DoRemoval(char drive);
     virtual bool QueryRemove(char drive);
+    // A volume has gone but its removal waits for long work to end (LongWork.h).
+    virtual void DoLeaving(char drive);
 
     // The watcher's reports, with the unit-mask rule applied; public so that a rescan request or
     // a test can hand in a mask directly.
@@ -110,6 +117,8 @@ public:
     virtual void EmptySlot(int slot) = 0;
     // Exchanges the two slot objects in the category list, without any notification.
     virtual void ExchangeSlots() = 0;
+    // The slot's reader has gone and the slot is emptied later: only its identity goes now.
+    virtual void ForgetSlotIdentity(int) {}
 };
 
 // The identification library's questions the reader monitor asks; the program binds them
@@ -136,6 +145,7 @@ public:
     bool AcceptDrive(char drive, int driveType) override;
     void DoArrival(char drive) override;
     void DoRemoval(char drive) override;
+    void DoLeaving(char drive) override;
 
     // Runs the arrival logic for every letter from A to Z, so readers attached before the start
     // are found.

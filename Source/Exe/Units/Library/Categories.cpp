@@ -3,6 +3,7 @@
 #include "FileInfo.h"
 #include "Folders.h"
 #include "FormatFileSize.h"
+#include "DriveTable.h"
 #include "IniFile.h"
 #include "ModelGuard.h"
 
@@ -101,6 +102,10 @@ QString FormatFileTime(const QDateTime& time)
            locale.toString(time.time(), timeFormat.trimmed());
 }
 
+// The stop flag of the walk running on this thread: a book the search is reading stops as soon as
+// the search is asked to stop.
+thread_local const std::atomic<bool>* WalkStop = nullptr;
+
 QString LocalLibraryOverride;
 QString HomeFileOverride;
 const TBookInfo ZeroBookInfo{};
@@ -118,7 +123,16 @@ TItemBase::TItemBase(const QString& name, const QString& path)
     FName = name;
 }
 
-TItemBase::~TItemBase() = default;
+TItemBase::~TItemBase()
+{
+    MarkFreed();
+}
+
+std::weak_ptr<void> TItemBase::LifeToken() const
+{
+    if (!FLife) FLife = std::make_shared<char>(0);
+    return FLife;
+}
 
 void TItemBase::SetViewNodeFreedHook(std::function<void(TItemBase*)> hook)
 {
@@ -201,6 +215,7 @@ TFileItem::TFileItem(const QString& fullFileName) : TItemBase(QString(), QString
 
 TFileItem::~TFileItem()
 {
+    MarkFreed();
     if (ViewNode && ViewNodeFreedHook) ViewNodeFreedHook(this);
     // The search results list books they do not own; a book that goes away takes itself out,
     // so the results never hold a freed book.
@@ -224,22 +239,38 @@ const TBookInfo& TFileItem::Info() const
     return FInfo ? *FInfo : ZeroBookInfo;
 }
 
-bool TFileItem::Load()
+// What one read of a book found, before it is published to the item.
+struct TFileItem::TRead
 {
-    if (FInfo) *FInfo = TBookInfo{};
-    const QString fullPath = GetFullPath();
+    bool Found = false;
+    qint64 Size = 0;
+    std::unique_ptr<TBookInfo> Info;
+    bool ThumbnailLoaded = false;
+    TThumbnailInfo Thumbnail{};
+    ~TRead() { ::ReleaseThumbnail(Thumbnail); }
+};
+
+bool TFileItem::ReadBook(const QString& fullPath, TRead& read)
+{
     struct stat st;
-    if (FFileName.startsWith(u'.') || stat(QFile::encodeName(fullPath).constData(), &st) != 0 ||
-        !S_ISREG(st.st_mode))
-        return false;
+    if (fullPath.section(u'/', -1).startsWith(u'.') ||
+        stat(QFile::encodeName(fullPath).constData(), &st) != 0 || !S_ISREG(st.st_mode))
+        return true; // not there: an empty record, as a missing book shows
+    read.Found = true;
+    read.Size = st.st_size;
 
-    FSize = st.st_size;
-    FSizeText = FormatFileSize(FSize);
+    // Only the main thread's handler pumps events; the search's reads stop when it stops.
+    const std::atomic<bool>* stop = WalkStop;
+    bool stopped = false;
+    const auto abort = [this, stop, &stopped] {
+        if (stop && stop->load()) stopped = true;
+        return stopped || DoProgress(nullptr);
+    };
+    read.Info = std::make_unique<TBookInfo>();
+    FileInfoManager().GetFileInfo(fullPath, *read.Info, abort);
+    if (stopped) return false;
 
-    if (!FInfo) FInfo = std::make_unique<TBookInfo>();
-    FileInfoManager().GetFileInfo(fullPath, *FInfo, [this] { return DoProgress(nullptr); });
-
-    if (BookInfoText(*FInfo, biCreationDate).isEmpty()) {
+    if (BookInfoText(*read.Info, biCreationDate).isEmpty()) {
         struct statx sx;
         QDateTime created;
         if (statx(AT_FDCWD, QFile::encodeName(fullPath).constData(), 0, STATX_BTIME, &sx) == 0 &&
@@ -247,25 +278,71 @@ bool TFileItem::Load()
             created = QDateTime::fromSecsSinceEpoch(sx.stx_btime.tv_sec);
         else
             created = QDateTime::fromSecsSinceEpoch(st.st_mtim.tv_sec); // no birth time kept here
-        SetBookInfoText(*FInfo, biCreationDate, FormatFileTime(created));
+        SetBookInfoText(*read.Info, biCreationDate, FormatFileTime(created));
     }
-    if (BookInfoText(*FInfo, biModificationDate).isEmpty())
-        SetBookInfoText(*FInfo, biModificationDate,
+    if (BookInfoText(*read.Info, biModificationDate).isEmpty())
+        SetBookInfoText(*read.Info, biModificationDate,
                         FormatFileTime(QDateTime::fromSecsSinceEpoch(st.st_mtim.tv_sec)));
 
-    LoadThumbnail();
+    if (!FThumbnailLoaded) {
+        read.Thumbnail.Width = 90;
+        read.Thumbnail.Height = 112;
+        read.ThumbnailLoaded = FileInfoManager().GetThumbnail(fullPath, read.Thumbnail, abort);
+        if (stopped) return false;
+        if (!read.ThumbnailLoaded && read.Thumbnail.Pixels) ::ReleaseThumbnail(read.Thumbnail);
+    }
     return true;
 }
 
-void TFileItem::LoadThumbnail()
+void TFileItem::Publish(TRead& read)
 {
-    if (FThumbnailLoaded) return;
-    ::ReleaseThumbnail(FThumbnail);
-    FThumbnail.Width = 90;
-    FThumbnail.Height = 112;
-    FThumbnailLoaded = FileInfoManager().GetThumbnail(GetFullPath(), FThumbnail,
-                                                      [this] { return DoProgress(nullptr); });
-    if (!FThumbnailLoaded && FThumbnail.Pixels) ::ReleaseThumbnail(FThumbnail);
+    if (!read.Found) {
+        // The file has vanished: an empty record; size and picture keep their last values.
+        if (FInfo) *FInfo = TBookInfo{};
+        return;
+    }
+    FSize = read.Size;
+    FSizeText = FormatFileSize(FSize);
+    FInfo = std::move(read.Info);
+    if (!FThumbnailLoaded) {
+        ::ReleaseThumbnail(FThumbnail);
+        FThumbnail = read.Thumbnail;
+        read.Thumbnail = TThumbnailInfo{}; // now the item's
+        FThumbnailLoaded = read.ThumbnailLoaded;
+    }
+}
+
+bool TFileItem::Load()
+{
+    TRead read;
+    if (!ReadBook(GetFullPath(), read)) return false;
+    Publish(read);
+    return read.Found;
+}
+
+void TFileItem::EnsureLoaded()
+{
+    if (Loaded()) return;
+    TModelGuard& guard = ModelGuard();
+    QString fullPath;
+    {
+        std::lock_guard<TModelGuard::TLock> lock(guard.Lock());
+        if (Loaded()) return;
+        fullPath = GetFullPath();
+    }
+    TRead read;
+    if (!ReadBook(fullPath, read)) return; // stopped: left unread for a later look
+    bool published = false;
+    {
+        std::lock_guard<TModelGuard::TLock> lock(guard.Lock());
+        // The other thread may have read it meanwhile; the first to finish wins.
+        if (!Loaded()) {
+            Publish(read);
+            SetLoaded(true);
+            published = true;
+        }
+    }
+    if (published) DoLoaded();
 }
 
 void TFileItem::ReleaseThumbnail()
@@ -363,6 +440,7 @@ TCategory::TCategory(const QString& name, const QString& path, TCategoryKind kin
 
 TCategory::~TCategory()
 {
+    MarkFreed();
     // Books first, then the child categories, each list from its last entry.
     FItems.reset();
     FCategories.reset();
@@ -632,11 +710,14 @@ void TReaderCategory::SetIdentity(const void* identity)
 void TReaderCategory::Attach(const QString& name, const QString& rootFolder, char drive,
                              const void* identity)
 {
+    const bool mounted = !rootFolder.isEmpty() &&
+                         DriveTable::IsMountedFolder(QFile::encodeName(rootFolder).toStdString());
     {
         TModelLockGuard lock(ModelGuard().Lock());
         FName = name;
         FPath = rootFolder;
         FDriveLetter = drive;
+        FRootWasMounted = mounted;
         SetIdentity(identity);
     }
     if (OnChange) OnChange(this);
@@ -651,9 +732,26 @@ void TReaderCategory::Detach()
         FName = QStringLiteral("阅读器书库");
         FDriveLetter = 0;
         FPath.clear();
+        FRootWasMounted = false;
     }
-    if (OnChange) OnChange(this);
+    // Zeroed before anyone is told: a store page refreshed by OnChange must read "".
     SetIdentity(nullptr);
+    if (OnChange) OnChange(this);
+}
+
+bool TReaderCategory::VolumePresent() const
+{
+    if (!FDriveLetter || StripTrailingSlash(FPath).isEmpty()) return false;
+    const QByteArray root = QFile::encodeName(FPath);
+    if (FRootWasMounted) return DriveTable::IsMountedFolder(root.toStdString());
+    return FolderExists(FPath);
+}
+
+TReaderCategory* ReaderOf(TItemBase* item)
+{
+    for (TItemBase* i = item; i; i = i->Parent())
+        if (auto* reader = dynamic_cast<TReaderCategory*>(i)) return reader;
+    return nullptr;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -742,6 +840,12 @@ void TSystemCategory::AttachSlot(int slot, const QString& name, const QString& r
 void TSystemCategory::EmptySlot(int slot)
 {
     ReaderSlot(slot)->Detach();
+}
+
+void TSystemCategory::ForgetSlotIdentity(int slot)
+{
+    ReaderSlot(slot)->ForgetIdentity();
+    if (OnIdentityLost) OnIdentityLost();
 }
 
 void TSystemCategory::ExchangeSlots()
@@ -850,21 +954,34 @@ void WalkCategory(TCategory* category, const std::atomic<bool>& stop,
                   const std::function<void(TFileItem*)>& visit)
 {
     TModelGuard& guard = ModelGuard();
+    struct TStopScope
+    {
+        const std::atomic<bool>* Saved;
+        explicit TStopScope(const std::atomic<bool>* stop) : Saved(WalkStop) { WalkStop = stop; }
+        ~TStopScope() { WalkStop = Saved; }
+    } stopScope(&stop);
     {
         if (!guard.LockForStep(stop)) return;
         std::unique_lock<TModelGuard::TLock> lock(guard.Lock(), std::adopt_lock);
         category->EnsureLoaded();
     }
     // Nothing the walk points at is freed while it runs (the main thread stops the walk first),
-    // but lists may grow, so every index is checked again under the lock.
+    // but lists may grow, so every index is checked again under the lock. A book is read without
+    // the lock (its read takes the lock only to publish), so the main thread never waits for it.
     for (int i = 0;; ++i) {
+        TFileItem* item = nullptr;
+        {
+            if (!guard.LockForStep(stop)) return;
+            std::unique_lock<TModelGuard::TLock> lock(guard.Lock(), std::adopt_lock);
+            if (i >= category->ItemCount()) break;
+            item = dynamic_cast<TFileItem*>(category->Items()[i]);
+        }
+        if (!item) continue;
+        item->EnsureLoaded();
+        if (!item->Loaded()) return; // the read was stopped
         if (!guard.LockForStep(stop)) return;
         std::unique_lock<TModelGuard::TLock> lock(guard.Lock(), std::adopt_lock);
-        if (i >= category->ItemCount()) break;
-        if (auto* item = dynamic_cast<TFileItem*>(category->Items()[i])) {
-            item->EnsureLoaded();
-            visit(item);
-        }
+        visit(item);
     }
     for (int i = 0;; ++i) {
         TCategory* child = nullptr;

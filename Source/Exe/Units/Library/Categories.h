@@ -92,8 +92,15 @@ public:
     TProgressEvent OnProgress;
     TNotifyEvent OnLoaded;
 
+    // Expires when the object is freed; what TItemRef watches. Main thread only.
+    std::weak_ptr<void> LifeToken() const;
+
 protected:
+    // Called first by the destructors: from here on every TItemRef to the object reads null.
+    void MarkFreed() { FLife.reset(); }
+
     void SetState(TItemStates state) { FState = state; }
+    void SetLoaded(bool loaded) { FLoaded = loaded; }
     // Sets or clears isMissing to follow `exists`.
     TItemStates FollowExistence(bool exists);
 
@@ -105,6 +112,28 @@ private:
     TItemStates FState = 0;
     std::atomic<bool> FLoaded{false};
     TCategory* FParent = nullptr;
+    mutable std::shared_ptr<char> FLife; // made on the first LifeToken
+};
+
+// A weak handle to a model object: reads null once the object has been freed. Held by work that
+// must outlive an event pump or a posted step without keeping the object from going (the
+// lifetime rule in LongWork.h).
+template <typename T> class TItemRef
+{
+public:
+    TItemRef() = default;
+    TItemRef(T* object) : FObject(object)
+    {
+        if (object) FLife = object->LifeToken();
+    }
+    T* Get() const { return FObject && !FLife.expired() ? FObject : nullptr; }
+    explicit operator bool() const { return Get() != nullptr; }
+    // True for the very object it was made for, while that object lives.
+    bool Is(const T* object) const { return object && Get() == object; }
+
+private:
+    T* FObject = nullptr;
+    std::weak_ptr<void> FLife;
 };
 
 // One book file. Its information record is kept only once it has been read, so a shelf of
@@ -119,6 +148,9 @@ public:
     bool Load() override;
     TItemStates GetState() override;
     void Reload() override;
+    // Reads the book without holding the model lock and takes the lock only to publish what it
+    // read, so neither thread waits for the other's reading.
+    void EnsureLoaded() override;
 
     // File size in bytes (64-bit: books over 2 GB keep their real size).
     qint64 Size() const { return FSize; }
@@ -132,7 +164,11 @@ public:
 
 private:
     friend class TSearchResultCategory;
-    void LoadThumbnail();
+    struct TRead;
+    // Reads the file at `fullPath` into `read`; false when the file is not there or the read was
+    // stopped. Touches no field of the item.
+    bool ReadBook(const QString& fullPath, TRead& read);
+    void Publish(TRead& read);
     void ReleaseThumbnail();
 
     qint64 FSize = 0;
@@ -291,14 +327,24 @@ public:
 
     // The two states of a reader slot. Attach: name, path (the drive's root folder, set as is),
     // drive letter and identity, then OnChange. Detach: the empty name, no drive letter, an
-    // empty path, OnChange, then a zero identity.
+    // empty path and a zero identity, then OnChange, so whoever OnChange tells reads no
+    // identifier of a reader that has gone.
     void Attach(const QString& name, const QString& rootFolder, char drive, const void* identity);
     void Detach();
+    // The reader has left but the slot's change waits (LongWork.h): only its identity goes now.
+    void ForgetIdentity() { SetIdentity(nullptr); }
+
+    // Whether the root was a mounted volume when the reader attached; such a reader's folders
+    // may only be written while that volume is still mounted there.
+    bool RootWasMounted() const { return FRootWasMounted; }
+    // True while the slot holds a reader whose volume is still where it was attached.
+    bool VolumePresent() const;
 
     TChangeEvent OnChange;
 
 private:
     char FDriveLetter = 0;
+    bool FRootWasMounted = false;
     unsigned char FIdentity[IdentitySize] = {};
 };
 
@@ -351,6 +397,9 @@ public:
                     const TDeviceIdentity& identity) override;
     void EmptySlot(int slot) override;
     void ExchangeSlots() override;
+    void ForgetSlotIdentity(int slot) override;
+    // Told when a reader's identity went ahead of its slot's change (LongWork.h).
+    std::function<void()> OnIdentityLost;
 
     // Where the local library lives; tests point it elsewhere before creating the root.
     static QString LocalLibraryPath();
@@ -361,6 +410,9 @@ public:
 private:
     std::unique_ptr<TReaderMonitor> FReaderMonitor;
 };
+
+// The reader slot whose branch holds `item` (the slot itself included), or nullptr.
+TReaderCategory* ReaderOf(TItemBase* item);
 
 // One keyword of a search, with its found-flag for the match in progress.
 struct TKeyword

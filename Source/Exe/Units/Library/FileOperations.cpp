@@ -138,9 +138,22 @@ int MoveEntry(const QString& source, const QString& target)
 
 } // namespace
 
+int CheckShelf(TCategory* category)
+{
+    if (!category) return -ENOENT;
+    if (TReaderCategory* reader = ReaderOf(category))
+        if (!reader->VolumePresent()) return -ENODEV;
+    const QString path = StripSlash(category->GetFullPath());
+    if (path.isEmpty() || path == QLatin1String("/") || !path.startsWith(u'/')) return -ENOENT;
+    struct stat st;
+    if (stat(Native(path).constData(), &st) != 0 || !S_ISDIR(st.st_mode)) return -ENOENT;
+    return 0;
+}
+
 int CreateBookshelf(TCategory* parent, const QString& name)
 {
     if (!ValidShelfName(name)) return -EINVAL;
+    if (const int error = CheckShelf(parent)) return error;
     const QString path = parent->GetFullPath() + name;
     if (mkdir(Native(path).constData(), 0777) != 0) return -errno;
     return parent->Categories().Add(
@@ -149,6 +162,10 @@ int CreateBookshelf(TCategory* parent, const QString& name)
 
 int DeleteBookshelf(TCategory* category, bool toTrash)
 {
+    if (!category || !category->Parent() || dynamic_cast<TRootFileSystemCategory*>(category) ||
+        !(category->State() & isModifiable))
+        return -EPERM;
+    if (const int error = CheckShelf(category)) return error;
     const QString path = StripSlash(category->GetFullPath());
     if (path.isEmpty() || path == QLatin1String("/")) return -EINVAL;
     return -(toTrash ? MoveToTrash(path) : (Exists(path) ? RemoveForGood(path) : ENOENT));
@@ -156,6 +173,8 @@ int DeleteBookshelf(TCategory* category, bool toTrash)
 
 int CopyOrMoveBookshelf(TCategory* source, TCategory* target, bool move)
 {
+    if (const int error = CheckShelf(source)) return error;
+    if (const int error = CheckShelf(target)) return error;
     const QString from = StripSlash(source->GetFullPath());
     const QString into = StripSlash(target->GetFullPath());
     if (from.isEmpty() || into.isEmpty()) return -EINVAL;
@@ -169,6 +188,7 @@ int CopyOrMoveBookshelf(TCategory* source, TCategory* target, bool move)
 int RenameBookshelf(TCategory* category, const QString& newName)
 {
     if (!ValidShelfName(newName)) return -EINVAL;
+    if (const int error = CheckShelf(category)) return error;
     const QString oldPath = StripSlash(category->GetFullPath());
     const QString newPath = oldPath.left(oldPath.lastIndexOf(u'/') + 1) + newName;
     // Never over an existing folder, as a plain move of a folder behaves.
@@ -183,6 +203,7 @@ int RenameBookshelf(TCategory* category, const QString& newName)
 
 int AddBook(TCategory* category, const QString& sourceFile)
 {
+    if (CheckShelf(category) != 0) return -1;
     const QString target =
         category->GetFullPath() + sourceFile.mid(sourceFile.lastIndexOf(u'/') + 1);
     if (sourceFile == target || SameFile(sourceFile, target)) return -2;
@@ -194,6 +215,7 @@ int AddBook(TCategory* category, const QString& sourceFile)
 
 bool DeleteBook(TFileItem* item, bool toTrash)
 {
+    if (CheckShelf(item->Parent()) != 0) return false;
     const QString path = item->GetFullPath();
     if (!Exists(path)) return true;
     if (toTrash) return MoveToTrash(path) == 0;
@@ -202,6 +224,9 @@ bool DeleteBook(TFileItem* item, bool toTrash)
 
 bool CopyOrMoveBooks(TCategory* target, const QList<TFileItem*>& items, bool move)
 {
+    if (CheckShelf(target) != 0) return false;
+    for (TFileItem* item : items)
+        if (CheckShelf(item->Parent()) != 0) return false;
     const QString folder = target->GetFullPath();
     for (TFileItem* item : items) {
         const QString from = item->GetFullPath();

@@ -14,12 +14,19 @@ class TFileItem;
 // Copies are always written to a temporary file in the target folder and renamed into place,
 // and a move across file systems deletes its source only after the copy is complete.
 
+// Whether the shelf's folder may be used now: 0, or -ENODEV when it lies on a reader whose volume
+// has gone (or in a reader slot that holds none), -ENOENT when its path is empty, relative, the
+// file-system root, or no folder. Every operation below checks its shelves this way first and
+// writes nothing when they fail.
+int CheckShelf(TCategory* category);
+
 // Creates the folder `name` inside `parent` and appends a shelf for it. Returns its index in
 // parent's Categories, or a negated errno (EEXIST when it exists, EINVAL for a name that would
 // not be a single visible folder).
 int CreateBookshelf(TCategory* parent, const QString& name);
 
-// Deletes the shelf's folder, to the trash or for good. The model is not changed.
+// Deletes the shelf's folder, to the trash or for good. The model is not changed. A root (the
+// local library, a reader) is never deleted: -EPERM.
 int DeleteBookshelf(TCategory* category, bool toTrash);
 
 // Copies or moves the source shelf's folder into the target shelf's folder; same-named files

@@ -9,6 +9,8 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include "LongWork.h"
+
 #include <QEventLoop>
 #include <QFileInfo>
 #include <QLabel>
@@ -52,6 +54,7 @@ void TUpdateV2::ShowProgress(double percent, int remainingSeconds)
     RemainTimeLabel->setText(QString::asprintf("剩余时间：%d分%d秒", minutes, seconds));
     ProgressBar->setValue(int(std::lround(std::clamp(percent, 0.0, 100.0))));
     TrayIcon->setIcon(FirmwareProgressIcon(percent, QSize(16, 16)));
+    TLongWork work;
     QCoreApplication::processEvents();
 }
 
@@ -63,6 +66,7 @@ void TUpdateV2::ShowRemainingTime(bool visible)
 void TUpdateV2::Wait(int ms)
 {
     const int scaled = int(qint64(ms) * WaitScale() / 100);
+    TLongWork work; // whatever the user does meanwhile, the window stays until the wait is over
     QEventLoop loop;
     QTimer::singleShot(std::max(scaled, 0), &loop, &QEventLoop::quit);
     loop.exec();
@@ -141,7 +145,7 @@ bool TUpdateV2::InstallFirmware(TDownFiles& offer, int row)
     if (!self) return false;
     if (FDestroying) {
         Lock(false);
-        deleteLater();
+        TLongWork::DeleteWhenIdle(this);
         return false;
     }
     if (written) {

@@ -1,5 +1,7 @@
 #include "uUpdateMain.h"
 
+#include "LongWork.h"
+
 #include "Categories.h"
 #include "DevID.h"
 #include "Folders.h"
@@ -339,6 +341,8 @@ void TUpdateV2::UpdateCommand(int code)
 {
     // Commands still queued when the window is on its way out are dropped with it.
     if (FDestroying) return;
+    // Each step may wait and ask; the window is not deleted while one runs (LongWork.h).
+    TLongWork work;
     switch (code) {
     case cmCheckUpdates:
         CheckUpdates();
@@ -789,9 +793,9 @@ void TUpdateV2::ForceClose()
     if (Instance() == this) Instance() = nullptr;
     // The image writer is still using the window as its host: it goes when the writer is done.
     if (ThreadState == 6) return;
-    // Deleted once control is back in the event loop: the exit may come from one of the
-    // window's own buttons or from inside one of its steps.
-    deleteLater();
+    // The exit may come from one of the window's own buttons, from inside one of its steps or
+    // from a wait of a step: the window goes once none of its code is on the stack.
+    TLongWork::DeleteWhenIdle(this);
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -1,5 +1,7 @@
 #include "uInputDlg.h"
 
+#include "LongWork.h"
+
 #include "DialogPlacement.h"
 
 #include <QLabel>
@@ -85,6 +87,7 @@ void SetInputQueryAnswer(TInputQueryAnswer answer)
 
 bool InputQueryDlg(const QString& caption, const QString& prompt, QString& value)
 {
+    TLongWork work; // the dialog pumps events (LongWork.h)
     if (InputQueryAnswer) return InputQueryAnswer(caption, prompt, value);
     TInputDlg dialog(ProgramMainWindow());
     dialog.Prepare(caption, prompt, value);

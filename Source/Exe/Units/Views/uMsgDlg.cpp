@@ -1,5 +1,7 @@
 #include "uMsgDlg.h"
 
+#include "LongWork.h"
+
 #include "DialogPlacement.h"
 
 #include <QApplication>
@@ -200,6 +202,7 @@ void SetMessageBoxAnswer(TMessageBoxAnswer answer)
 
 int ShowMessageBox(const QString& text, const QString& caption, unsigned flags, int helpContext)
 {
+    TLongWork work; // the box pumps events (LongWork.h)
     if (MessageBoxAnswer) return MessageBoxAnswer(text, caption, flags);
     TMsgDlg dialog(ProgramMainWindow());
     dialog.Prepare(text, caption, flags, helpContext);

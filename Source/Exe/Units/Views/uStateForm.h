@@ -4,6 +4,8 @@
 #include <QPointer>
 #include <QString>
 
+#include "LongWork.h"
+
 #include <vector>
 
 class QProgressBar;
@@ -11,7 +13,8 @@ class QPushButton;
 
 // The progress dialog of long file operations. The caller keeps running its own loop and calls
 // in between steps, so the dialog cannot be modal the usual way: while it is shown it disables
-// the program's other windows itself, and gives back exactly those when it goes away.
+// the program's other windows itself, and gives back exactly those when it goes away. Each step
+// pumps events, so the dialog is long work for its whole life (LongWork.h).
 class TStateForm : public QDialog
 {
     Q_OBJECT
@@ -50,6 +53,7 @@ private:
     void UpdateBar();
     void EnableOtherWindows();
 
+    TLongWork FWork;
     QPointer<QWidget> FOwner;
     std::vector<QPointer<QWidget>> FDisabled;
     QString FText;
