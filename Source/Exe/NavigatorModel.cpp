@@ -123,9 +123,11 @@ void TNavigatorModel::ChildAdded(const QModelIndex& parent)
 void TNavigatorModel::BeginRemoveChild(const QModelIndex& index)
 {
     TCategory* category = Category(index);
+    // Announced while the branch is still whole: the view finds the indexes it keeps below the
+    // node by walking their parents, and must drop every one of them.
+    beginRemoveRows(index.parent(), index.row(), index.row());
     Forget(category);
     category->ViewNode = nullptr;
-    beginRemoveRows(index.parent(), index.row(), index.row());
 }
 
 void TNavigatorModel::EndRemoveChild()
