@@ -1,7 +1,10 @@
 // The main window with a bookshelf of 10,000 books: the time from focusing the shelf to the
 // first painted rows (list and grid), and a search over all books, cold (no book read yet)
-// and warm (every book read by the search before).
+// and warm (every book read by the search before). And how long the window stands still while
+// the search reads one very big book.
 #include "Categories.h"
+#include "Folders.h"
+#include "ModelGuard.h"
 #include "rkView.h"
 #include "uMainForm.h"
 #include "uMsgDlg.h"
@@ -12,7 +15,11 @@
 #include <QFocusEvent>
 #include <QLineEdit>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QTreeView>
+
+#include <chrono>
+#include <mutex>
 
 #include <benchmark/benchmark.h>
 
@@ -124,6 +131,83 @@ void BM_Search10000Books(benchmark::State& state)
 BENCHMARK(BM_Search10000Books)
     ->Arg(0)
     ->Arg(1)
+    ->Iterations(3)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+
+// A shelf with one text book of 200 MB among 200 small ones. While the search runs, a timer on the
+// main thread ticks every millisecond and the main thread takes the model lock at every tick (as
+// a row that is shown or a search hit does); the longest gap between ticks and the longest wait
+// for the lock are what the user would feel as a frozen window.
+void BM_WindowStallWhileSearchReadsABigBook(benchmark::State& state)
+{
+    // The book-information libraries of the program folder read the books, as in the program.
+    QFile::link(QStringLiteral(KORVEL_BIN_DIR "/ficomp"), Folders::ProgramFolder() + "ficomp");
+    static QTemporaryDir dir;
+    static bool made = false;
+    if (!made) {
+        QDir().mkpath(dir.filePath("Storages/big"));
+        QFile big(dir.filePath("Storages/big/big book.txt"));
+        big.open(QIODevice::WriteOnly);
+        const QByteArray line = QByteArray("a line of a very long book, read by the search\n");
+        QByteArray block;
+        while (block.size() < (1 << 20))
+            block += line;
+        for (int i = 0; i < 200; ++i)
+            big.write(block);
+        big.close();
+        for (int i = 0; i < 200; ++i) {
+            QFile f(dir.filePath(QStringLiteral("Storages/big/book %1.txt").arg(i)));
+            f.open(QIODevice::WriteOnly);
+            f.write("text");
+        }
+        made = true;
+    }
+    SetMessageBoxAnswer([](const QString&, const QString&, unsigned) { return int(mrOk); });
+    using TClock = std::chrono::steady_clock;
+    double longestGap = 0;
+    double longestLockWait = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        TSystemCategory::SetLocalLibraryPath(dir.filePath("Storages/"));
+        auto form = std::make_unique<TXALVarnixForm>(dir.filePath("Korvel.ini"));
+        form->show();
+        while (form->CurrentCategory() != form->SystemCategory()->Child(0))
+            QCoreApplication::processEvents();
+        QFocusEvent focusIn(QEvent::FocusIn, Qt::MouseFocusReason);
+        QCoreApplication::sendEvent(form->SearchEdit(), &focusIn);
+        form->SearchEdit()->setText(QStringLiteral("book 1"));
+        auto last = TClock::now();
+        QTimer ticker;
+        ticker.setInterval(1);
+        QObject::connect(&ticker, &QTimer::timeout, [&] {
+            const auto now = TClock::now();
+            longestGap = std::max(longestGap,
+                                  std::chrono::duration<double, std::milli>(now - last).count());
+            const auto asked = TClock::now();
+            { std::lock_guard<TModelGuard::TLock> lock(ModelGuard().Lock()); }
+            longestLockWait = std::max(
+                longestLockWait,
+                std::chrono::duration<double, std::milli>(TClock::now() - asked).count());
+            last = TClock::now();
+        });
+        state.ResumeTiming();
+        form->StartSearch();
+        last = TClock::now();
+        ticker.start();
+        while (form->SearchRunning())
+            QCoreApplication::processEvents();
+        ticker.stop();
+        state.PauseTiming();
+        form.reset();
+        TSystemCategory::SetLocalLibraryPath(Library().filePath("Storages/"));
+        state.ResumeTiming();
+    }
+    state.counters["longest_gap_ms"] = longestGap;
+    state.counters["longest_lock_wait_ms"] = longestLockWait;
+    SetMessageBoxAnswer(nullptr);
+}
+BENCHMARK(BM_WindowStallWhileSearchReadsABigBook)
     ->Iterations(3)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();

@@ -284,6 +284,36 @@ private slots:
         QCOMPARE(ReadFile(FCache + "fw0140.zip"), QByteArray("cached firmware"));
     }
 
+    // "退出更新" and closing the main window from inside an install question: the window's step
+    // finds it is leaving when the question returns, and the window goes only afterwards.
+    void leavingFromInsideAnInstallQuestion()
+    {
+        QGuiApplication::setQuitOnLastWindowClosed(false);
+        AttachReader();
+        MakeFile(Served("valid_verdesc2.zip"),
+                 Descriptor(QByteArray(FirmwareOffer) + SoftwareOffer));
+        MakeFile(FCache + "fw0140.zip", "cached firmware");
+        MakeFile(FCache + "KorvelSetup.bin", "cached installer");
+        TAnswers answers;
+        QPointer<TUpdateV2> window;
+        bool left = false;
+        answers.OnAsk = [&](const QString&) {
+            if (std::exchange(left, true)) return;
+            window = UpdateV2();
+            window->ExitButton->click();
+            FForm->close();
+        };
+        answers.Queue = {mrYes, mrYes};
+        FForm->ActCheckUpdate->trigger();
+        QTRY_VERIFY_WITH_TIMEOUT(!answers.Texts.isEmpty(), 20000);
+        QVERIFY(!UpdateV2());
+        QTRY_VERIFY(window.isNull());
+        QCOMPARE(answers.Texts.size(), 1); // nothing more was asked or installed
+        QVERIFY(FLaunched.isEmpty());
+        QVERIFY(!QFile::exists(FDir->filePath("reader/_sys_/update/updatepackage.bin")));
+        QGuiApplication::setQuitOnLastWindowClosed(true);
+    }
+
     void chosenPackageIsDownloadedAndStarted()
     {
         MakeFile(Served("valid_verdesc2.zip"), Descriptor(SoftwareOffer));
