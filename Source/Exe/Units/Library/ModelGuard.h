@@ -6,16 +6,20 @@
 
 // Keeps the library model safe while the search worker walks it from its own thread.
 //
-// The trade-off: a lock around every load, plus stopping the worker before anything is freed
-// or rebuilt. Loads are serialised by one recursive lock, so both threads may load categories
-// and books (a category or book is never loaded twice at once). Freeing or rebuilding objects
-// the worker may hold pointers to (deleting from a list, clearing or reloading a category,
-// renaming, releasing a thumbnail) is rare and user-driven, so instead of making every pointer
-// safe against it, the main thread first asks the walk's owner to stop the worker and deliver
-// what it found (BeforeChange). A search interrupted by such a command ends early with the hits
-// found so far; nothing is ever freed under the worker. The worker only waits for the lock in
-// short slices and gives up when asked to stop, so the main thread can wait for it while it
-// holds the lock itself.
+// The trade-off: a lock around every change of the model's lists and every publication of what a
+// load found, plus stopping the worker before anything is freed or rebuilt. Both threads may load
+// categories and books. A category is listed under the lock (a folder listing is quick); a book is
+// read without it and only what the read found is published under it, so neither thread ever
+// waits for the other's reading (a book of hundreds of megabytes takes seconds), and the first of
+// two reads of one book to finish wins. Freeing or rebuilding objects the worker may hold pointers
+// to (deleting from a list, clearing or reloading a category, renaming, releasing a thumbnail) is
+// rare and user-driven, so instead of making every pointer safe against it, the main thread first
+// asks the walk's owner to stop the worker and deliver what it found (BeforeChange). A search
+// interrupted by such a command ends early with the hits found so far; nothing is ever freed under
+// the worker. The worker only waits for the lock in short slices and gives up when asked to stop,
+// and a book it is reading stops at the library's next poll, so the main thread can wait for it.
+//
+// How pointers stay valid on the main thread itself, across event pumps, is LongWork.h's rule.
 class TModelGuard
 {
 public:
