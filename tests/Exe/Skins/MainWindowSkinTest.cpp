@@ -6,6 +6,7 @@
 // look, regenerate it with
 //     KORVEL_UPDATE_SCREENSHOT=1 ctest -R MainWindowSkinTest
 // (the test then writes the picture into the source tree and passes), look at it, and commit it.
+#include "BookListModel.h"
 #include "Categories.h"
 #include "rkView.h"
 #include "SkinData.h"
@@ -27,6 +28,7 @@
 #include <QStackedWidget>
 #include <QTemporaryDir>
 #include <QTreeView>
+#include <QLabel>
 #include <QtTest>
 
 #include <memory>
@@ -256,6 +258,13 @@ private slots:
         emit form->BookList()->header()->sectionClicked(0);
         form->resize(831, 404);
         QCoreApplication::processEvents();
+        // The books are read after they are first painted; the picture is of the settled window,
+        // with the commands enabled for the focused shelf.
+        QTRY_VERIFY(std::all_of(form->BookListModel()->Rows().begin(),
+                                form->BookListModel()->Rows().end(),
+                                [](TFileItem* book) { return book->Loaded(); }));
+        QTRY_COMPARE(form->ListStateBar()->text(), QStringLiteral("就绪"));
+        form->UpdateActions();
         QTest::qWait(50);
         const QImage shot = form->grab().toImage().convertToFormat(QImage::Format_RGB32);
 
