@@ -232,6 +232,14 @@ bool TXALVarnixForm::Run(QAction* action)
     return true;
 }
 
+void TXALVarnixForm::ShowStaleAnswer(std::uint64_t changesBefore)
+{
+    ShowMessageBox(changesBefore != TLongWork::ChangeCount()
+                       ? QStringLiteral("阅读器在您确认时已连接或断开，操作已取消。")
+                       : QStringLiteral("操作失败，请稍后再试。"),
+                   QString(), mbOK | mbIconExclamation);
+}
+
 void TXALVarnixForm::RenameFolderCommand()
 {
     FNavigator->edit(FNavigator->currentIndex());
@@ -341,8 +349,7 @@ void TXALVarnixForm::DeleteFolder()
     const TItemStates state = c->GetState();
     if (changes != TLongWork::ChangeCount() || CurrentCategory() != c ||
         !(state & isModifiable) || (state & isMissing)) {
-        ShowMessageBox(QStringLiteral("操作失败，请稍后再试。"), QString(),
-                       mbOK | mbIconExclamation);
+        ShowStaleAnswer(changes);
         return;
     }
     const int result = DeleteBookshelf(c, answer == mrYes);
@@ -461,8 +468,7 @@ void TXALVarnixForm::DeleteBooks()
         QStringLiteral("确认"), mbYesNoCancel | mbIconQuestion);
     if (answer != mrYes && answer != mrNo) return;
     if (changes != TLongWork::ChangeCount() || CurrentCategory() != c) {
-        ShowMessageBox(QStringLiteral("操作失败，请稍后再试。"), QString(),
-                       mbOK | mbIconExclamation);
+        ShowStaleAnswer(changes);
         return;
     }
     TCursorControl wait;

@@ -431,8 +431,7 @@ bool TXALVarnixForm::DropBooks(TCategory* target, int effect)
         return false;
     // The answer was given for what was shown: a reader that came or went meanwhile voids it.
     if (changes != TLongWork::ChangeCount() || DropEffect(target) != effect) {
-        ShowMessageBox(QStringLiteral("操作失败，请稍后再试。"), QString(),
-                       mbOK | mbIconExclamation);
+        ShowStaleAnswer(changes);
         return false;
     }
     TCursorControl wait;

@@ -7,6 +7,7 @@
 
 #include <array>
 #include <atomic>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <thread>
@@ -260,6 +261,8 @@ private:
     void SearchFinished();
     void ShowSearchPlaceholder(bool show);
     bool Run(QAction* action);
+    // A question's answer no longer holds (LongWork.h): says why, once.
+    void ShowStaleAnswer(std::uint64_t changesBefore);
     void PopupBelow(QMenu* menu, QWidget* anchor, int dx);
 
     QString FSettingsFile;

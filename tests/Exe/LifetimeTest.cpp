@@ -277,7 +277,7 @@ private slots:
         answers.Queue = {mrNo};
         FForm->DeleteFolder();
         QCOMPARE(answers.Texts.size(), 2);
-        QCOMPARE(answers.Texts[1], QStringLiteral("操作失败，请稍后再试。"));
+        QCOMPARE(answers.Texts[1], QStringLiteral("阅读器在您确认时已连接或断开，操作已取消。"));
         QCOMPARE(Snapshot(ReaderFolder()), before);
         WaitAttached(true);
         QVERIFY(QDir(ReaderFolder("r-shelf")).exists());
