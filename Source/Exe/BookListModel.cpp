@@ -80,18 +80,23 @@ void TBookListModel::InitRow(TFileItem* item) const
 
 void TBookListModel::RequestLoad(TFileItem* item) const
 {
-    if (!item || item->Loaded() || item->ViewNode != this || FPending.contains(item)) return;
+    if (!item || item->Loaded() || item->ViewNode != this || FPending.contains(item) ||
+        FReadingNow.contains(item))
+        return;
     FPending.append(item);
     FLoadTimer->start();
 }
 
 void TBookListModel::EnsureRowLoaded(TFileItem* item) const
 {
-    if (!item || item->Loaded()) return;
+    // A book whose read is pumping events is not read again from inside that pump.
+    if (!item || item->Loaded() || FReadingNow.contains(item)) return;
     FPending.removeOne(item);
     if (OnInitRow) OnInitRow(item);
     TLongWork work; // the read pumps events
+    FReadingNow.insert(item);
     item->EnsureLoaded();
+    FReadingNow.remove(item);
 }
 
 void TBookListModel::LoadNext()

@@ -2,6 +2,7 @@
 
 #include <QAbstractTableModel>
 #include <QList>
+#include <QSet>
 #include <QTimer>
 
 #include <functional>
@@ -72,7 +73,8 @@ private:
     void LoadNext();
 
     QList<TFileItem*> FRows;
-    mutable QList<TFileItem*> FPending; // rows waiting to be read, oldest request first
+    mutable QList<TFileItem*> FPending;    // rows waiting to be read, oldest request first
+    mutable QSet<TFileItem*> FReadingNow;  // rows whose read is on the stack
     QTimer* FLoadTimer = nullptr;
     int FSortColumn = -1;
     Qt::SortOrder FSortOrder = Qt::AscendingOrder;

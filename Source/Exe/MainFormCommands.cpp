@@ -341,18 +341,25 @@ void TXALVarnixForm::DeleteFolder()
     TCategory* c = CurrentCategory();
     if (!c) return;
     const std::uint64_t changes = TLongWork::ChangeCount();
-    const int answer = ShowMessageBox(
-        QStringLiteral(
-            "是否将选中的书架删除至回收站？\r\n\r\n选择 是 删除至回收站\r\n选择 否 彻底删除"),
-        QStringLiteral("确认"), mbYesNoCancel | mbIconQuestion);
-    if (answer != mrYes && answer != mrNo) return;
+    // A reader has no recycle bin: what is deleted there is gone, and the question says so.
+    const bool onReader = ReaderOf(c) != nullptr;
+    const int answer =
+        onReader
+            ? ShowMessageBox(QStringLiteral("是否彻底删除选中的书架？\r\n\r\n阅读器上没有回收站，"
+                                            "书架和其中的图书删除后无法恢复。"),
+                             QStringLiteral("确认"), mbYesNo | mbIconQuestion)
+            : ShowMessageBox(QStringLiteral("是否将选中的书架删除至回收站？\r\n\r\n选择 是 "
+                                            "删除至回收站\r\n选择 否 彻底删除"),
+                             QStringLiteral("确认"), mbYesNoCancel | mbIconQuestion);
+    if (answer != mrYes && (onReader || answer != mrNo)) return;
+    const bool toTrash = !onReader && answer == mrYes;
     const TItemStates state = c->GetState();
     if (changes != TLongWork::ChangeCount() || CurrentCategory() != c ||
         !(state & isModifiable) || (state & isMissing)) {
         ShowStaleAnswer(changes);
         return;
     }
-    const int result = DeleteBookshelf(c, answer == mrYes);
+    const int result = DeleteBookshelf(c, toTrash);
     if (result != 0) {
         ShowMessageBox(ErrorText(result), QString(), mbOK | mbIconExclamation);
         return;
@@ -462,11 +469,17 @@ void TXALVarnixForm::DeleteBooks()
     TLongWork work;
     TCategory* c = CurrentCategory();
     const std::uint64_t changes = TLongWork::ChangeCount();
-    const int answer = ShowMessageBox(
-        QStringLiteral(
-            "是否将选中的项目删除至回收站？\r\n\r\n选择 是 删除至回收站\r\n选择 否 彻底删除"),
-        QStringLiteral("确认"), mbYesNoCancel | mbIconQuestion);
-    if (answer != mrYes && answer != mrNo) return;
+    const bool onReader = c && ReaderOf(c) != nullptr;
+    const int answer =
+        onReader
+            ? ShowMessageBox(QStringLiteral("是否彻底删除选中的项目？\r\n\r\n阅读器上没有回收站，"
+                                            "图书删除后无法恢复。"),
+                             QStringLiteral("确认"), mbYesNo | mbIconQuestion)
+            : ShowMessageBox(QStringLiteral("是否将选中的项目删除至回收站？\r\n\r\n选择 是 "
+                                            "删除至回收站\r\n选择 否 彻底删除"),
+                             QStringLiteral("确认"), mbYesNoCancel | mbIconQuestion);
+    if (answer != mrYes && (onReader || answer != mrNo)) return;
+    const bool toTrash = !onReader && answer == mrYes;
     if (changes != TLongWork::ChangeCount() || CurrentCategory() != c) {
         ShowStaleAnswer(changes);
         return;
@@ -490,7 +503,7 @@ void TXALVarnixForm::DeleteBooks()
             ShowMessageBox(ShelfGoneText(gone), QString(), mbOK | mbIconExclamation);
             break;
         }
-        if (!DeleteBook(book, answer == mrYes)) {
+        if (!DeleteBook(book, toTrash)) {
             ShowMessageBox(QStringLiteral("删除文件失败，可能文件正在使用中。请稍后再试。"),
                            QStringLiteral("错误"), mbOK | mbIconExclamation);
             continue;

@@ -31,11 +31,18 @@ mode_t CurrentUmask()
 
 } // namespace
 
+// The temporary file beside a target: a short name of its own, so a target whose name is as long
+// as the file system allows still gets one.
+static QByteArray TemporaryPattern(const QByteArray& folder)
+{
+    return folder + "/.korvel-XXXXXX";
+}
+
 bool WriteFileAtomically(const QString& path, const QByteArray& bytes)
 {
     const QByteArray target = QFile::encodeName(path);
     const QByteArray folder = QFile::encodeName(QFileInfo(path).absolutePath());
-    QByteArray pattern = target + ".XXXXXX";
+    QByteArray pattern = TemporaryPattern(folder);
 
     const int fd = mkostemp(pattern.data(), O_CLOEXEC);
     if (fd < 0) return false;
@@ -65,10 +72,7 @@ int CopyFileAtomically(const QString& source, const QString& target)
 {
     const QByteArray from = QFile::encodeName(source);
     const QByteArray to = QFile::encodeName(target);
-    const QFileInfo targetInfo(target);
-    QByteArray pattern = QFile::encodeName(targetInfo.absolutePath() + QStringLiteral("/.") +
-                                           targetInfo.fileName()) +
-                         ".XXXXXX";
+    QByteArray pattern = TemporaryPattern(QFile::encodeName(QFileInfo(target).absolutePath()));
 
     const int in = open(from.constData(), O_RDONLY | O_CLOEXEC);
     if (in < 0) return errno;
@@ -101,6 +105,9 @@ int CopyFileAtomically(const QString& source, const QString& target)
     }
     close(in);
     if (!error && fchmod(out, st.st_mode & 07777) != 0 && errno != EPERM) error = errno;
+    // The copy keeps the book's dates, as a copy in a file manager does.
+    const struct timespec times[2] = {st.st_atim, st.st_mtim};
+    if (!error && futimens(out, times) != 0 && errno != EPERM) error = errno;
     if (!error && fsync(out) != 0) error = errno;
     if (close(out) != 0 && !error) error = errno;
     if (!error && rename(pattern.constData(), to.constData()) != 0) error = errno;

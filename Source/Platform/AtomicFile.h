@@ -13,7 +13,7 @@
 bool WriteFileAtomically(const QString& path, const QByteArray& bytes);
 
 // Copies the file `source` to `target` the same way: the copy is written to a hidden temporary
-// file in the target's folder, flushed, given the source's permissions and renamed over
+// file in the target's folder, flushed, given the source's permissions and times and renamed over
 // `target`, so an interrupted copy (an unplugged reader, a full disk) never leaves a
 // half-written file under the real name. Returns 0 or an errno value.
 int CopyFileAtomically(const QString& source, const QString& target);

@@ -293,6 +293,28 @@ std::vector<TVolume> Synchronize()
     return volumes;
 }
 
+std::string FileSystemType(const std::string& path)
+{
+    std::string wanted = path;
+    if (wanted.empty() || wanted.back() != '/') wanted += '/';
+    std::string type;
+    size_t longest = 0;
+    for (const TMount& mount : TopMounts(ReadMountTable(MountTablePath()))) {
+        const std::string folder = HostFolder(mount.MountPoint);
+        if (wanted.compare(0, folder.size(), folder) == 0 && folder.size() >= longest) {
+            longest = folder.size();
+            type = mount.FsType;
+        }
+    }
+    return type;
+}
+
+bool IgnoresCase(const std::string& path)
+{
+    const std::string type = FileSystemType(path);
+    return type == "vfat" || type == "msdos" || type == "exfat" || type == "ntfs3";
+}
+
 bool IsMountedFolder(const std::string& folder)
 {
     if (folder.empty()) return false;

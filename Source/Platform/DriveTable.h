@@ -79,6 +79,14 @@ std::string DiskFolder(const std::string& blockDeviceFolder);
 // volume is mounted now, as the mount table says (below the system root in tests).
 bool IsMountedFolder(const std::string& folder);
 
+// The type of the file system that holds `path` ("vfat", "ext4", ...), as the mount table says;
+// empty when no mount covers it.
+std::string FileSystemType(const std::string& path);
+
+// True when names on the file system that holds `path` ignore letter case (FAT, exFAT and NTFS
+// volumes, as readers formatted on Windows are).
+bool IgnoresCase(const std::string& path);
+
 // The root folder of a letter ("/media/user/READER/"), empty without a volume.
 std::string RootFolder(char letter);
 

@@ -15,6 +15,7 @@
 #include <QAction>
 #include <QDir>
 #include <QDirIterator>
+#include <QLabel>
 #include <QFile>
 #include <QLineEdit>
 #include <QPointer>
@@ -248,7 +249,7 @@ private slots:
         FForm->SelectAllBooks();
         // Pulled out during the first progress step's pump.
         QTimer::singleShot(0, this, [this] { Unplug(); });
-        answers.Queue = {mrNo};
+        answers.Queue = {mrYes};
         FForm->DeleteBooks();
         QCOMPARE(answers.Texts.size(), 2);
         QCOMPARE(answers.Texts[1], QStringLiteral("操作失败，阅读器已断开连接。"));
@@ -274,7 +275,7 @@ private slots:
             // Nothing changed under the open question.
             QCOMPARE(Reader()->Name(), QStringLiteral("阅读器书库 D:"));
         };
-        answers.Queue = {mrNo};
+        answers.Queue = {mrYes};
         FForm->DeleteFolder();
         QCOMPARE(answers.Texts.size(), 2);
         QCOMPARE(answers.Texts[1], QStringLiteral("阅读器在您确认时已连接或断开，操作已取消。"));
@@ -284,7 +285,7 @@ private slots:
 
         // Asked again with nothing happening meanwhile, the shelf goes, and only it.
         Focus(Shelf(Reader(), "r-shelf"));
-        answers.Queue = {mrNo};
+        answers.Queue = {mrYes};
         FForm->DeleteFolder();
         QVERIFY(!QDir(ReaderFolder("r-shelf")).exists());
         QVERIFY(QFile::exists(ReaderFolder("keep/alpha-kept.txt")));
@@ -375,6 +376,7 @@ private slots:
         QCOMPARE(model->PendingLoads(), 2);
         QTRY_VERIFY(model->Item(0)->Loaded() && model->Item(1)->Loaded());
         QCOMPARE(model->data(model->index(0, 9)).toString(), QStringLiteral("4 B"));
+        QCOMPARE(FForm->ListStateBar()->text(), QStringLiteral("就绪"));
     }
 };
 

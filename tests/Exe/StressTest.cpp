@@ -281,8 +281,10 @@ class StressTest : public QObject
         if (!FForm->ActDelFile->isEnabled()) return;
         for (int row : FForm->SelectedRows())
             Allow(FForm->BookListModel()->Item(row)->Parent());
-        // For good: the trash would be a folder outside the test's own.
-        FAnswers = {Chance(85) ? mrNo : mrCancel};
+        // For good: the trash would be a folder outside the test's own. On a reader "是" deletes
+        // for good (it has no recycle bin); on the computer "否" does.
+        const bool onReader = ReaderOf(FForm->CurrentCategory()) != nullptr;
+        FAnswers = {Chance(85) ? (onReader ? mrYes : mrNo) : mrCancel};
         if (Chance(25)) FInside = [this] { ReaderChange(); QTest::qWait(Pick(40)); };
         else if (Chance(25)) QTimer::singleShot(0, this, [this] { ReaderChange(); });
         FForm->DeleteBooks();
@@ -294,7 +296,8 @@ class StressTest : public QObject
         Note(QStringLiteral("delete shelf %1").arg(c ? c->GetFullPath() : QString()));
         if (!FForm->ActDelFolder->isEnabled()) return;
         Allow(c);
-        FAnswers = {Chance(85) ? mrNo : mrCancel};
+        const bool onReader = ReaderOf(c) != nullptr;
+        FAnswers = {Chance(85) ? (onReader ? mrYes : mrNo) : mrCancel};
         if (Chance(30)) FInside = [this] { ReaderChange(); QTest::qWait(Pick(60)); };
         FForm->DeleteFolder();
     }

@@ -2,13 +2,18 @@
 #include "FileInfo.h"
 #include "FileOperations.h"
 #include "LibraryTestUtil.h"
+#include "../Support/FakeRoot.h"
 
 #include <QDirIterator>
 #include <QStandardPaths>
 
+#include <atomic>
 #include <csignal>
+#include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace {
 
@@ -301,4 +306,181 @@ TEST(FileOperations, CopyOrMoveBookshelf)
     EXPECT_FALSE(QFileInfo::exists(dir.filePath("lib/科幻")));
     EXPECT_EQ(ReadFile(dir.filePath("lib/target/科幻/a.txt")), "newer");
     EXPECT_TRUE(scifi->GetState() & isMissing);
+}
+
+// What Windows creates on every volume with the hidden and system attributes keeps its name
+// but not its attributes when it reaches another file system: the names alone hide it.
+TEST(Folders, WindowsSystemEntriesAreNotListed)
+{
+    QTemporaryDir dir;
+    const QString r = dir.path();
+    for (const char* f : {"System Volume Information/IndexerVolumeGuid", "$RECYCLE.BIN/S-1-5/x",
+                          "recycler/INFO2", "Thumbs.db/in-a-folder.txt", "shelf/a.txt",
+                          "desktop.ini", "THUMBS.DB", "RECYCLER", "book.txt"})
+        MakeFile(r + "/" + f);
+    TRootFileSystemCategory root(QStringLiteral("本地书库"), r);
+    root.EnsureLoaded();
+    // Folder names hide folders only, file names files only.
+    EXPECT_EQ(NamesOf(root.Items()), QStringList({"RECYCLER", "book.txt"}));
+    EXPECT_EQ(NamesOf(root.Categories()), QStringList({"Thumbs.db", "shelf"}));
+    MakeFolder(r + "/only-system/$RECYCLE.BIN");
+    TRootFileSystemCategory onlySystem(QStringLiteral("x"), r + "/only-system");
+    EXPECT_FALSE(onlySystem.HasChildren());
+}
+
+// A link to the folder it lies in, or above, would be a shelf inside itself for ever; a link to a
+// folder elsewhere is an ordinary shelf, and the search sees every book once.
+TEST(Folders, LinksBackUpAreNoShelves)
+{
+    QTemporaryDir dir;
+    MakeFile(dir.filePath("lib/shelf/book.txt"));
+    MakeFile(dir.filePath("outside/elsewhere.txt"));
+    const QString shelf = dir.filePath("lib/shelf/");
+    for (const auto& [name, target] :
+         {std::pair{"loop", "."}, {"up", ".."}, {"top", "/"}, {"other", "../../outside"}})
+        ASSERT_EQ(symlink(target, QFile::encodeName(shelf + name).constData()), 0) << name;
+    TRootFileSystemCategory lib(QStringLiteral("l"), dir.filePath("lib"));
+    lib.EnsureLoaded();
+    TCategory* s = lib.Category(lib.IndexOfCategory("shelf"));
+    s->EnsureLoaded();
+    EXPECT_EQ(NamesOf(s->Categories()), QStringList({"other"}));
+    QStringList seen;
+    std::atomic<bool> stop{false};
+    WalkCategory(&lib, stop, [&](TFileItem* item) { seen << item->Name(); });
+    seen.sort();
+    EXPECT_EQ(seen, QStringList({"book.txt", "elsewhere.txt"}));
+}
+
+// A copy keeps the book's modification time; a link is copied as the book it points to; a link
+// back up is left out; a name as long as the file system allows copies too.
+TEST(FileOperations, CopiesKeepDatesFollowLinksAndTakeLongNames)
+{
+    QTemporaryDir dir;
+    MakeFile(dir.filePath("lib/shelf/old.txt"), "old");
+    const struct timespec times[2] = {{978307200, 0}, {978307200, 0}}; // 2001-01-01
+    ASSERT_EQ(utimensat(AT_FDCWD, QFile::encodeName(dir.filePath("lib/shelf/old.txt")).constData(),
+                        times, 0),
+              0);
+    MakeFile(dir.filePath("outside/real.txt"), "the real book");
+    ASSERT_EQ(symlink("../../outside/real.txt",
+                      QFile::encodeName(dir.filePath("lib/shelf/link.txt")).constData()),
+              0);
+    ASSERT_EQ(symlink(".", QFile::encodeName(dir.filePath("lib/shelf/loop")).constData()), 0);
+    MakeFolder(dir.filePath("lib/target"));
+    TRootFileSystemCategory lib(QStringLiteral("l"), dir.filePath("lib"));
+    lib.EnsureLoaded();
+    TCategory* shelf = lib.Category(lib.IndexOfCategory("shelf"));
+    TCategory* target = lib.Category(lib.IndexOfCategory("target"));
+
+    ASSERT_EQ(CopyOrMoveBookshelf(shelf, target, false), 0);
+    struct stat st;
+    ASSERT_EQ(stat(QFile::encodeName(dir.filePath("lib/target/shelf/old.txt")).constData(), &st),
+              0);
+    EXPECT_EQ(st.st_mtim.tv_sec, 978307200);
+    ASSERT_EQ(lstat(QFile::encodeName(dir.filePath("lib/target/shelf/link.txt")).constData(), &st),
+              0);
+    EXPECT_TRUE(S_ISREG(st.st_mode));
+    EXPECT_EQ(ReadFile(dir.filePath("lib/target/shelf/link.txt")), "the real book");
+    EXPECT_FALSE(QFileInfo::exists(dir.filePath("lib/target/shelf/loop")));
+
+    // 83 Chinese characters and ".epub": 254 bytes, one short of the limit of most file systems.
+    const QString longName = QString(83, QChar(0x4E66)) + QStringLiteral(".epub");
+    ASSERT_EQ(QFile::encodeName(longName).size(), 254);
+    MakeFile(dir.filePath("source/") + longName, "long");
+    shelf->EnsureLoaded();
+    const int index = AddBook(shelf, dir.filePath("source/") + longName);
+    ASSERT_GE(index, 0);
+    EXPECT_EQ(ReadFile(dir.filePath("lib/shelf/") + longName), "long");
+    ASSERT_TRUE(CopyOrMoveBooks(target, {shelf->Item(index)}, false));
+    EXPECT_EQ(ReadFile(dir.filePath("lib/target/") + longName), "long");
+}
+
+// An ordinary user copies a read-only shelf: the copy is filled before it is made read-only.
+// (The tests run as root, whom permissions do not stop; the copy runs in a child process that
+// has become an ordinary user.)
+TEST(FileOperations, AReadOnlyShelfCopiesForAnOrdinaryUser)
+{
+    QTemporaryDir dir;
+    constexpr uid_t nobody = 65534;
+    ASSERT_EQ(chmod(QFile::encodeName(dir.path()).constData(), 0755), 0);
+    MakeFile(dir.filePath("lib/ro/book.txt"), "read only");
+    MakeFolder(dir.filePath("lib/target"));
+    for (const char* p : {"lib", "lib/ro", "lib/ro/book.txt", "lib/target"})
+        ASSERT_EQ(chown(QFile::encodeName(dir.filePath(p)).constData(), nobody, nobody), 0) << p;
+    ASSERT_EQ(chmod(QFile::encodeName(dir.filePath("lib/ro")).constData(), 0555), 0);
+
+    TRootFileSystemCategory lib(QStringLiteral("l"), dir.filePath("lib"));
+    lib.EnsureLoaded();
+    TCategory* ro = lib.Category(lib.IndexOfCategory("ro"));
+    TCategory* target = lib.Category(lib.IndexOfCategory("target"));
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        if (setgid(nobody) != 0 || setuid(nobody) != 0) _exit(2);
+        _exit(CopyOrMoveBookshelf(ro, target, false) == 0 ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_EQ(ReadFile(dir.filePath("lib/target/ro/book.txt")), "read only");
+    struct stat st;
+    ASSERT_EQ(stat(QFile::encodeName(dir.filePath("lib/target/ro")).constData(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0555u);
+}
+
+// A reader has no recycle bin: a book or shelf deleted there is gone for good, even when the
+// caller asked for the trash; nothing lands in the user's trash.
+TEST(FileOperations, DeletingOnAReaderIsForGood)
+{
+    QTemporaryDir dir;
+    MakeFile(dir.filePath("reader/shelf/book.txt"));
+    MakeFile(dir.filePath("reader/gone/other.txt"));
+    TReaderCategory reader(QStringLiteral("阅读器书库 E:"), QString());
+    reader.Attach(QStringLiteral("阅读器书库 E:"), dir.filePath("reader/"), 'E', nullptr);
+    reader.EnsureLoaded();
+    TCategory* shelf = reader.Category(reader.IndexOfCategory("shelf"));
+    shelf->EnsureLoaded();
+    ASSERT_TRUE(DeleteBook(shelf->Item(0), true));
+    EXPECT_FALSE(QFileInfo::exists(dir.filePath("reader/shelf/book.txt")));
+    EXPECT_EQ(DeleteBookshelf(reader.Category(reader.IndexOfCategory("gone")), true), 0);
+    EXPECT_FALSE(QFileInfo::exists(dir.filePath("reader/gone")));
+    const QString trash =
+        QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + "/Trash/files/";
+    EXPECT_FALSE(QFileInfo::exists(trash + "book.txt"));
+    EXPECT_FALSE(QFileInfo::exists(trash + "gone"));
+    EXPECT_TRUE(FilesUnder(dir.filePath("reader")).isEmpty());
+    // The root is never deleted.
+    EXPECT_EQ(DeleteBookshelf(&reader, false), -EPERM);
+}
+
+// A book is found by its path ignoring letter case on a volume whose file system ignores it (as
+// the mount table says), and by its exact path elsewhere; a rename that changes only the case
+// works.
+TEST(Folders, LetterCaseFollowsTheVolume)
+{
+    QTemporaryDir dir;
+    TFakeRoot root(std::filesystem::path(dir.filePath("root").toStdString()));
+    root.Activate();
+    struct TLeave
+    {
+        ~TLeave() { TFakeRoot::Deactivate(); }
+    } leave; // the other tests see the real system again, however this one ends
+    root.Mount("/media/user/FAT", {8, 17}); // a vfat line
+    const QString fat = dir.filePath("root/media/user/FAT/shelf");
+    MakeFile(fat + "/Book.TXT");
+    MakeFile(dir.filePath("plain/Book.TXT"));
+    TRootFileSystemCategory onFat(QStringLiteral("f"), fat);
+    onFat.EnsureLoaded();
+    EXPECT_EQ(onFat.IndexOfItem(fat + "/book.txt"), 0);
+    TRootFileSystemCategory plain(QStringLiteral("p"), dir.filePath("plain"));
+    plain.EnsureLoaded();
+    EXPECT_EQ(plain.IndexOfItem(dir.filePath("plain/book.txt")), -1);
+    EXPECT_EQ(plain.IndexOfItem(dir.filePath("plain/Book.TXT")), 0);
+
+    MakeFolder(dir.filePath("lib/Shelf"));
+    TRootFileSystemCategory lib(QStringLiteral("l"), dir.filePath("lib"));
+    lib.EnsureLoaded();
+    ASSERT_EQ(RenameBookshelf(lib.Category(0), QStringLiteral("SHELF")), 0);
+    EXPECT_TRUE(QFileInfo::exists(dir.filePath("lib/SHELF")));
 }

@@ -172,20 +172,26 @@ bool TDeviceMonitor::QueryRemove(char drive)
     return allow;
 }
 
+// Every letter of a change counts: one reading of the mount table can show two readers that
+// were plugged in (or pulled out) at once, and each must arrive (or leave).
 void TDeviceMonitor::VolumeArrival(std::uint32_t unitMask)
 {
-    const char drive = DriveLetterOfUnitMask(unitMask);
-    if (!drive) return;
-    AddDrive(drive);
-    DoArrival(drive);
+    for (int bit = 0; bit < DriveBits; ++bit) {
+        if (!(unitMask & (1u << bit))) continue;
+        const char drive = static_cast<char>('A' + bit);
+        AddDrive(drive);
+        DoArrival(drive);
+    }
 }
 
 void TDeviceMonitor::VolumeRemoveComplete(std::uint32_t unitMask)
 {
-    const char drive = DriveLetterOfUnitMask(unitMask);
-    if (!drive) return;
-    DoRemoval(drive);
-    RemoveDrive(drive);
+    for (int bit = 0; bit < DriveBits; ++bit) {
+        if (!(unitMask & (1u << bit))) continue;
+        const char drive = static_cast<char>('A' + bit);
+        DoRemoval(drive);
+        RemoveDrive(drive);
+    }
 }
 
 bool TDeviceMonitor::VolumeQueryRemove(std::uint32_t unitMask)

@@ -15,7 +15,7 @@ class QFileSystemWatcher;
 class QSocketNotifier;
 
 // The letter of a unit mask: the lowest of its first 26 bits ('A' for bit 0), or 0 when none
-// is set. A change that names several drives at once is reported for its lowest drive only.
+// is set.
 char DriveLetterOfUnitMask(std::uint32_t unitMask);
 
 // Turns changes of the mount table into arrivals and removals of drive letters. The kernel
@@ -78,8 +78,8 @@ public:
     // A volume has gone but its removal waits for long work to end (LongWork.h).
     virtual void DoLeaving(char drive);
 
-    // The watcher's reports, with the unit-mask rule applied; public so that a rescan request or
-    // a test can hand in a mask directly.
+    // The watcher's reports, every letter of the mask in turn; public so that a rescan request
+    // or a test can hand in a mask directly.
     void VolumeArrival(std::uint32_t unitMask);
     void VolumeRemoveComplete(std::uint32_t unitMask);
     // Asked before a volume goes; false denies the removal.

@@ -4,6 +4,7 @@
 #include "Folders.h"
 #include "FormatFileSize.h"
 #include "DriveTable.h"
+#include "FileAttributes.h"
 #include "IniFile.h"
 #include "ModelGuard.h"
 
@@ -13,7 +14,10 @@
 #include <QUrl>
 
 #include <algorithm>
+#include <climits>
+#include <cstdlib>
 #include <cstring>
+#include <strings.h>
 #include <dirent.h>
 #include <fcntl.h>
 #include <mutex>
@@ -67,6 +71,23 @@ bool FileExists(const QString& path)
     return stat(QFile::encodeName(path).constData(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
+// Entries a Windows machine marks hidden or system: on a FAT volume the attribute itself, and on
+// every file system the folders and files Windows always creates with those attributes, which
+// keep their names but lose their attributes when copied elsewhere.
+bool IsHiddenEntry(int dirFd, const char* name, bool isDir, bool onFat)
+{
+    static const char* const folders[] = {"System Volume Information", "$RECYCLE.BIN", "RECYCLER"};
+    static const char* const files[] = {"desktop.ini", "Thumbs.db"};
+    if (isDir) {
+        for (const char* n : folders)
+            if (strcasecmp(name, n) == 0) return true;
+    } else {
+        for (const char* n : files)
+            if (strcasecmp(name, n) == 0) return true;
+    }
+    return onFat && FileAttributes::HiddenOrSystem(dirFd, name);
+}
+
 // Walks a folder the way a find-first/find-next loop does: entries in the file system's
 // order, names starting with "." (the hidden ones, and "." and "..") left out. `visit` returns
 // false to stop.
@@ -76,6 +97,8 @@ template <typename TVisit> void EnumerateFolder(const QString& folder, TVisit vi
     DIR* dir = opendir(path.constData());
     if (!dir) return;
     const int dirFd = dirfd(dir);
+    const bool onFat = FileAttributes::OnFatVolume(dirFd);
+    QByteArray resolvedFolder; // made when the first link to a folder is met
     while (dirent* entry = readdir(dir)) {
         if (entry->d_name[0] == '.') continue;
         bool isDir = entry->d_type == DT_DIR;
@@ -84,9 +107,23 @@ template <typename TVisit> void EnumerateFolder(const QString& folder, TVisit vi
             if (fstatat(dirFd, entry->d_name, &st, 0) != 0) continue; // dangling link
             isDir = S_ISDIR(st.st_mode);
             if (!isDir && !S_ISREG(st.st_mode)) continue;
+            // A link to this folder or one above it would make shelves inside themselves for
+            // ever (and the search would walk them): it is left out.
+            if (isDir && entry->d_type == DT_LNK) {
+                char resolved[PATH_MAX];
+                if (resolvedFolder.isEmpty() && realpath(path.constData(), resolved))
+                    resolvedFolder = resolved;
+                const QByteArray link = path + '/' + entry->d_name;
+                if (!realpath(link.constData(), resolved)) continue;
+                const QByteArray target(resolved);
+                if (target == "/" || resolvedFolder == target ||
+                    resolvedFolder.startsWith(target + '/'))
+                    continue;
+            }
         } else if (!isDir && entry->d_type != DT_REG) {
             continue; // devices, sockets and pipes are no books
         }
+        if (IsHiddenEntry(dirFd, entry->d_name, isDir, onFat)) continue;
         if (!visit(TSearchRec{QFile::decodeName(entry->d_name), isDir})) break;
     }
     closedir(dir);
@@ -513,8 +550,14 @@ int TCategory::IndexOfCategory(const QString& name) const
 
 int TCategory::IndexOfItem(const QString& fullPath) const
 {
+    if (ItemCount() == 0) return -1;
+    // Names compare as the file system that holds them does: a reader formatted on Windows
+    // ignores letter case, the computer's own disks do not.
+    const Qt::CaseSensitivity cs =
+        DriveTable::IgnoresCase(QFile::encodeName(fullPath).toStdString()) ? Qt::CaseInsensitive
+                                                                           : Qt::CaseSensitive;
     for (int i = 0; i < ItemCount(); ++i)
-        if ((*FItems)[i]->GetFullPath() == fullPath) return i;
+        if ((*FItems)[i]->GetFullPath().compare(fullPath, cs) == 0) return i;
     return -1;
 }
 

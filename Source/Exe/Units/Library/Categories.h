@@ -244,8 +244,8 @@ public:
 
     // Child category named `name` (ASCII letter case ignored), or -1.
     int IndexOfCategory(const QString& name) const;
-    // Item whose full path is `fullPath`, or -1. Paths compare as the file system does
-    // (case matters on Linux).
+    // Item whose full path is `fullPath`, or -1. Paths compare as the file system that holds
+    // them does: letter case is ignored on FAT, exFAT and NTFS volumes, not elsewhere.
     int IndexOfItem(const QString& fullPath) const;
     // `baseName`, or "baseName (n)" with the smallest n no child category uses.
     QString UniqueCategoryName(const QString& baseName) const;

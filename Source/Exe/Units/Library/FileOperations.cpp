@@ -10,6 +10,8 @@
 #include <QStandardPaths>
 
 #include <cerrno>
+#include <climits>
+#include <cstdlib>
 #include <dirent.h>
 #include <fcntl.h>
 #include <filesystem>
@@ -91,29 +93,45 @@ int ForEachEntry(const QString& source, const QString& target,
     return error;
 }
 
+// True when the folder `linkTarget` (a resolved path) is `folder` itself or one of its
+// ancestors: following a link there would walk in a circle.
+bool IsSelfOrAncestor(const QByteArray& linkTarget, const QByteArray& folder)
+{
+    return folder == linkTarget || folder.startsWith(linkTarget + '/') || linkTarget == "/";
+}
+
+QByteArray RealPath(const QByteArray& path)
+{
+    char resolved[PATH_MAX];
+    return realpath(path.constData(), resolved) ? QByteArray(resolved) : QByteArray();
+}
+
 // Copies a file or a whole folder to `target`, merging into an existing folder and overwriting
-// same-named files. Returns 0 or an errno value; stops at the first failure.
+// same-named files. A link is copied as what it points to (a book's content, a folder's books),
+// except a link back to the folder it lies in or above, which would never end, and a dangling
+// one. A folder is filled before it gets the source's permissions, so a read-only shelf copies
+// too. Returns 0 or an errno value; stops at the first failure.
 int CopyEntry(const QString& source, const QString& target)
 {
     struct stat st;
     if (lstat(Native(source).constData(), &st) != 0) return errno;
     if (S_ISLNK(st.st_mode)) {
-        char link[4096];
-        const ssize_t n = readlink(Native(source).constData(), link, sizeof link - 1);
-        if (n < 0) return errno;
-        link[n] = 0;
-        unlink(Native(target).constData());
-        return symlink(link, Native(target).constData()) == 0 ? 0 : errno;
+        if (stat(Native(source).constData(), &st) != 0) return 0; // dangling: nothing to copy
+        if (S_ISDIR(st.st_mode)) {
+            const QByteArray parent = RealPath(Native(source.left(source.lastIndexOf(u'/'))));
+            if (IsSelfOrAncestor(RealPath(Native(source)), parent)) return 0;
+        }
     }
     if (!S_ISDIR(st.st_mode)) return S_ISREG(st.st_mode) ? CopyFileAtomically(source, target) : 0;
 
-    if (mkdir(Native(target).constData(), st.st_mode & 07777) != 0) {
-        struct stat existing;
-        if (errno != EEXIST || stat(Native(target).constData(), &existing) != 0 ||
-            !S_ISDIR(existing.st_mode))
-            return errno == EEXIST ? ENOTDIR : errno;
-    }
-    return ForEachEntry(source, target, CopyEntry);
+    struct stat existing;
+    const bool made = mkdir(Native(target).constData(), 0700) == 0;
+    if (!made && (errno != EEXIST || stat(Native(target).constData(), &existing) != 0 ||
+                  !S_ISDIR(existing.st_mode)))
+        return errno == EEXIST ? ENOTDIR : errno;
+    const int error = ForEachEntry(source, target, CopyEntry);
+    if (made && chmod(Native(target).constData(), st.st_mode & 07777) != 0 && !error) return errno;
+    return error;
 }
 
 // Moves a file or folder to `target`: a rename where it can, otherwise a complete copy
@@ -168,7 +186,11 @@ int DeleteBookshelf(TCategory* category, bool toTrash)
     if (const int error = CheckShelf(category)) return error;
     const QString path = StripSlash(category->GetFullPath());
     if (path.isEmpty() || path == QLatin1String("/")) return -EINVAL;
-    return -(toTrash ? MoveToTrash(path) : (Exists(path) ? RemoveForGood(path) : ENOENT));
+    // A reader has no recycle bin: a trash folder on it would keep the space taken.
+    if (ReaderOf(category)) toTrash = false;
+    const int error = toTrash ? MoveToTrash(path) : (Exists(path) ? RemoveForGood(path) : ENOENT);
+    if (!error && Exists(path)) return -EIO; // never report a folder that is still there as gone
+    return -error;
 }
 
 int CopyOrMoveBookshelf(TCategory* source, TCategory* target, bool move)
@@ -191,10 +213,25 @@ int RenameBookshelf(TCategory* category, const QString& newName)
     if (const int error = CheckShelf(category)) return error;
     const QString oldPath = StripSlash(category->GetFullPath());
     const QString newPath = oldPath.left(oldPath.lastIndexOf(u'/') + 1) + newName;
-    // Never over an existing folder, as a plain move of a folder behaves.
-    if (renameat2(AT_FDCWD, Native(oldPath).constData(), AT_FDCWD, Native(newPath).constData(),
-                  RENAME_NOREPLACE) != 0)
+    if (SameFile(oldPath, newPath)) {
+        // Only the letter case changes, on a file system that ignores it: the new name "exists"
+        // as the folder itself, so the rename goes through a name of its own.
+        if (oldPath == newPath) return 0;
+        const QString step = oldPath.left(oldPath.lastIndexOf(u'/') + 1) +
+                             QStringLiteral(".korvel-rename-%1").arg(getpid());
+        if (renameat2(AT_FDCWD, Native(oldPath).constData(), AT_FDCWD, Native(step).constData(),
+                      RENAME_NOREPLACE) != 0)
+            return -errno;
+        if (rename(Native(step).constData(), Native(newPath).constData()) != 0) {
+            const int error = errno;
+            rename(Native(step).constData(), Native(oldPath).constData());
+            return -error;
+        }
+    } else if (renameat2(AT_FDCWD, Native(oldPath).constData(), AT_FDCWD,
+                         Native(newPath).constData(), RENAME_NOREPLACE) != 0) {
+        // Never over an existing folder, as a plain move of a folder behaves.
         return -errno;
+    }
     ModelGuard().BeforeChange();
     category->SetName(newName);
     category->SetPath(newPath);
@@ -218,8 +255,14 @@ bool DeleteBook(TFileItem* item, bool toTrash)
     if (CheckShelf(item->Parent()) != 0) return false;
     const QString path = item->GetFullPath();
     if (!Exists(path)) return true;
-    if (toTrash) return MoveToTrash(path) == 0;
-    return unlink(Native(path).constData()) == 0 || errno == ENOENT;
+    if (ReaderOf(item)) toTrash = false; // no recycle bin on a reader
+    if (toTrash) {
+        if (MoveToTrash(path) != 0) return false;
+    } else if (unlink(Native(path).constData()) != 0 && errno != ENOENT) {
+        return false;
+    }
+    // Success only when the file is really gone.
+    return !Exists(path);
 }
 
 bool CopyOrMoveBooks(TCategory* target, const QList<TFileItem*>& items, bool move)

@@ -25,8 +25,9 @@ int CheckShelf(TCategory* category);
 // not be a single visible folder).
 int CreateBookshelf(TCategory* parent, const QString& name);
 
-// Deletes the shelf's folder, to the trash or for good. The model is not changed. A root (the
-// local library, a reader) is never deleted: -EPERM.
+// Deletes the shelf's folder, to the trash or for good (always for good on a reader, which has no
+// recycle bin). The model is not changed. A root (the local library, a reader) is never deleted:
+// -EPERM.
 int DeleteBookshelf(TCategory* category, bool toTrash);
 
 // Copies or moves the source shelf's folder into the target shelf's folder; same-named files
@@ -41,8 +42,8 @@ int RenameBookshelf(TCategory* category, const QString& newName);
 // is that very file.
 int AddBook(TCategory* category, const QString& sourceFile);
 
-// Deletes the book's file, to the trash or for good; true when the file is gone (also when it
-// already was). The model is not changed.
+// Deletes the book's file, to the trash or for good (always for good on a reader); true only when
+// the file is gone (also when it already was). The model is not changed.
 bool DeleteBook(TFileItem* item, bool toTrash);
 
 // Copies or moves the books' files into the target shelf, overwriting same-named files. True on
