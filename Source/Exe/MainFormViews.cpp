@@ -16,6 +16,7 @@
 #include "ThumbnailPainter.h"
 #include "ToolBtn.h"
 #include "uMsgDlg.h"
+#include "uStateForm.h"
 
 #include <QAction>
 #include <QApplication>
@@ -23,6 +24,7 @@
 #include <QDragEnterEvent>
 #include <QDragMoveEvent>
 #include <QDropEvent>
+#include <QFileInfo>
 #include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QKeyEvent>
@@ -36,6 +38,7 @@
 #include <QToolButton>
 #include <QTreeView>
 
+#include <cerrno>
 #include <cstring>
 #include <typeinfo>
 
@@ -59,6 +62,23 @@ public:
 private:
     QString BookInfoTextOf(TBookInfoOffset field) const;
 };
+
+// Why a copy of books stopped, in the user's words; the books copied before it stay.
+QString CopyFailureText(int negatedError)
+{
+    switch (-negatedError) {
+    case ENOSPC:
+        return QStringLiteral("操作失败，设备上没有空间。");
+    case EROFS:
+        return QStringLiteral("操作失败，设备已变为只读，可能它的文件系统有错误。");
+    case ENODEV:
+        return QStringLiteral("操作失败，阅读器已断开连接。");
+    case ENOENT:
+        return QStringLiteral("操作失败，书架已不存在。");
+    default:
+        return QStringLiteral("操作失败，请稍后再试。");
+    }
+}
 
 } // namespace
 
@@ -440,30 +460,60 @@ bool TXALVarnixForm::DropBooks(TCategory* target, int effect)
     for (int row : rows)
         items << FBookListModel->Item(row);
     if (items.isEmpty()) return false;
-    if (!CopyOrMoveBooks(target, items, move)) {
-        ShowMessageBox(QStringLiteral("操作失败，请稍后再试。"), QString(),
-                       mbOK | mbIconExclamation);
-        return false;
+    // The progress of all the books' bytes, in thousandths, with the name of the one in hand.
+    QList<qint64> before; // bytes of the books ahead of each
+    qint64 total = 0;
+    for (TFileItem* item : items) {
+        before << total;
+        total += std::max<qint64>(QFileInfo(item->GetFullPath()).size(), 0);
     }
+    TStateForm progress(this);
+    progress.SetCancelVisible(true);
+    progress.SetText(QStringLiteral("准备中..."));
+    progress.SetMax(1000);
+    progress.show();
+    int shown = -1;
+    const auto tell = [&](int book, qint64 done, qint64) {
+        if (book != shown) {
+            shown = book;
+            progress.SetText((move ? QStringLiteral("正在移动 %1 ...")
+                                   : QStringLiteral("正在复制 %1 ..."))
+                                 .arg(items[book]->Name()));
+        }
+        if (total > 0) progress.SetPosition(int(1000 * (before[book] + done) / total));
+        return !progress.Cancelled();
+    };
+    const int result = CopyOrMoveBooks(target, items, move, tell);
+    progress.SetText(QStringLiteral("完成中..."));
+    progress.hide();
     if (move) {
+        // The books that left (all of them, or those moved before a stop or a failure) leave
+        // the views and the model.
         const QModelIndex focus = FBookList->currentIndex();
         const int focusRow = focus.isValid() ? focus.row() : -1;
-        for (int i = rows.size() - 1; i >= 0; --i)
-            RemoveBookRow(rows[i]);
-        if (focusRow >= 0 && FBookListModel->rowCount() > 0)
-            SelectBookRow(std::min(focusRow, FBookListModel->rowCount() - 1));
         TCategory* current = CurrentCategory();
+        bool removed = false;
         for (TFileItem* item : items) {
+            if (QFileInfo::exists(item->GetFullPath())) continue;
+            const int row = FBookListModel->RowOf(item);
+            if (row >= 0) RemoveBookRow(row);
             if (FSystemCategory->HasSearchResults())
                 FSystemCategory->FindSearchResults()->Items().Remove(item);
             if (current) current->Items().Remove(item);
+            removed = true;
         }
+        if (removed && focusRow >= 0 && FBookListModel->rowCount() > 0)
+            SelectBookRow(std::min(focusRow, FBookListModel->rowCount() - 1));
         FThumbnailView->viewport()->update();
     }
     target->SetLoadMode(lmItemsOnly);
     FNavigatorModel->Refresh(target);
     if (TCategory* current = CurrentCategory()) FNavigatorModel->Refresh(current);
-    return true;
+    if (result != 0 && result != -ECANCELED) {
+        ShowMessageBox(CopyFailureText(result), QString(), mbOK | mbIconExclamation);
+        return false;
+    }
+    return result == 0;
 }
 
 bool TXALVarnixForm::RenameCategory(TCategory* category, const QString& text)

@@ -484,3 +484,53 @@ TEST(Folders, LetterCaseFollowsTheVolume)
     ASSERT_EQ(RenameBookshelf(lib.Category(0), QStringLiteral("SHELF")), 0);
     EXPECT_TRUE(QFileInfo::exists(dir.filePath("lib/SHELF")));
 }
+
+// A copy of several books that stops, because the user cancels in the middle of a big book or
+// because the device is full: the books copied completely stay, the one in hand leaves nothing
+// behind, and a moved book leaves its shelf only once its copy is in place.
+TEST(FileOperations, ABatchThatStopsKeepsWhatWasCopied)
+{
+    QTemporaryDir dir;
+    MakeFile(dir.filePath("lib/from/1.txt"), QByteArray(2048, '1'));
+    MakeFile(dir.filePath("lib/from/2.txt"), QByteArray(20 << 20, '2')); // read in slices
+    MakeFile(dir.filePath("lib/from/3.txt"), QByteArray(2048, '3'));
+    MakeFolder(dir.filePath("lib/to"));
+    TRootFileSystemCategory lib(QStringLiteral("l"), dir.filePath("lib"));
+    lib.EnsureLoaded();
+    TCategory* from = lib.Category(lib.IndexOfCategory("from"));
+    TCategory* to = lib.Category(lib.IndexOfCategory("to"));
+    from->EnsureLoaded();
+    QList<TFileItem*> books;
+    for (const char* name : {"1.txt", "2.txt", "3.txt"})
+        books << from->Item(from->IndexOfItem(dir.filePath("lib/from/") + name));
+
+    // Cancelled once the second book is partly copied.
+    int calls = 0;
+    const int cancelled = CopyOrMoveBooks(to, books, false, [&](int book, qint64 done, qint64) {
+        ++calls;
+        return !(book == 1 && done > 0);
+    });
+    EXPECT_EQ(cancelled, -ECANCELED);
+    EXPECT_EQ(FilesUnder(dir.filePath("lib/to")), QStringList({"1.txt"}));
+    EXPECT_GE(calls, 2);
+
+    // The device fills up at the third book (a file size limit stands in for it).
+    QDir(dir.filePath("lib/to")).removeRecursively();
+    MakeFolder(dir.filePath("lib/to"));
+    struct rlimit saved;
+    getrlimit(RLIMIT_FSIZE, &saved);
+    signal(SIGXFSZ, SIG_IGN);
+    struct rlimit small = saved;
+    small.rlim_cur = 1024;
+    setrlimit(RLIMIT_FSIZE, &small);
+    const int full = CopyOrMoveBooks(to, {books[0], books[2]}, false, TBooksProgress());
+    setrlimit(RLIMIT_FSIZE, &saved);
+    signal(SIGXFSZ, SIG_DFL);
+    EXPECT_EQ(full, -EFBIG);
+    EXPECT_TRUE(FilesUnder(dir.filePath("lib/to")).isEmpty()); // nothing half-written
+
+    // A whole batch: every book in place with its contents.
+    ASSERT_EQ(CopyOrMoveBooks(to, books, false, TBooksProgress()), 0);
+    EXPECT_EQ(FilesUnder(dir.filePath("lib/to")), QStringList({"1.txt", "2.txt", "3.txt"}));
+    EXPECT_EQ(ReadFile(dir.filePath("lib/to/2.txt")), QByteArray(20 << 20, '2'));
+}

@@ -15,6 +15,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <filesystem>
+#include <functional>
 #include <stdio.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -78,7 +79,7 @@ int MoveToTrash(const QString& path)
 // Runs `step` (source entry, target entry) for every entry of the folder `source` but "." and
 // "..", and stops at the first error, which it returns.
 int ForEachEntry(const QString& source, const QString& target,
-                 int (*step)(const QString&, const QString&))
+                 const std::function<int(const QString&, const QString&)>& step)
 {
     DIR* dir = opendir(Native(source).constData());
     if (!dir) return errno;
@@ -106,36 +107,64 @@ QByteArray RealPath(const QByteArray& path)
     return realpath(path.constData(), resolved) ? QByteArray(resolved) : QByteArray();
 }
 
-// Copies a file or a whole folder to `target`, merging into an existing folder and overwriting
-// same-named files. A link is copied as what it points to (a book's content, a folder's books),
-// except a link back to the folder it lies in or above, which would never end, and a dangling
-// one. A folder is filled before it gets the source's permissions, so a read-only shelf copies
-// too. Returns 0 or an errno value; stops at the first failure.
+// One copy of files and folders. The files go through one batch, made durable once at the end;
+// the folders it made get the source's permissions only after that, so a read-only shelf is
+// filled before it becomes read-only.
+class TTreeCopy
+{
+public:
+    // Copies a file or a whole folder to `target`, merging into an existing folder and
+    // overwriting same-named files. A link is copied as what it points to (a book's content, a
+    // folder's books), except a link back to the folder it lies in or above, which would never
+    // end, and a dangling one. Returns 0 or an errno value; stops at the first failure.
+    int Copy(const QString& source, const QString& target)
+    {
+        struct stat st;
+        if (lstat(Native(source).constData(), &st) != 0) return errno;
+        if (S_ISLNK(st.st_mode)) {
+            if (stat(Native(source).constData(), &st) != 0) return 0; // dangling: nothing to copy
+            if (S_ISDIR(st.st_mode)) {
+                const QByteArray parent = RealPath(Native(source.left(source.lastIndexOf(u'/'))));
+                if (IsSelfOrAncestor(RealPath(Native(source)), parent)) return 0;
+            }
+        }
+        if (!S_ISDIR(st.st_mode)) return S_ISREG(st.st_mode) ? FBatch.Add(source, target) : 0;
+
+        struct stat existing;
+        if (mkdir(Native(target).constData(), 0700) == 0)
+            FModes.emplace_back(Native(target), st.st_mode & 07777);
+        else if (errno != EEXIST || stat(Native(target).constData(), &existing) != 0 ||
+                 !S_ISDIR(existing.st_mode))
+            return errno == EEXIST ? ENOTDIR : errno;
+        return ForEachEntry(source, target,
+                            [this](const QString& s, const QString& t) { return Copy(s, t); });
+    }
+
+    // Puts what was copied completely in place (also after a failure: those copies stay) and
+    // gives the folders their permissions. Returns `error`, or the first error of this step.
+    int Finish(int error)
+    {
+        const int committed = FBatch.Commit();
+        if (!error) error = committed;
+        for (auto it = FModes.rbegin(); it != FModes.rend(); ++it)
+            if (chmod(it->first.constData(), it->second) != 0 && !error) error = errno;
+        FModes.clear();
+        return error;
+    }
+
+private:
+    TCopyBatch FBatch;
+    std::vector<std::pair<QByteArray, mode_t>> FModes; // folders this copy made, outer first
+};
+
 int CopyEntry(const QString& source, const QString& target)
 {
-    struct stat st;
-    if (lstat(Native(source).constData(), &st) != 0) return errno;
-    if (S_ISLNK(st.st_mode)) {
-        if (stat(Native(source).constData(), &st) != 0) return 0; // dangling: nothing to copy
-        if (S_ISDIR(st.st_mode)) {
-            const QByteArray parent = RealPath(Native(source.left(source.lastIndexOf(u'/'))));
-            if (IsSelfOrAncestor(RealPath(Native(source)), parent)) return 0;
-        }
-    }
-    if (!S_ISDIR(st.st_mode)) return S_ISREG(st.st_mode) ? CopyFileAtomically(source, target) : 0;
-
-    struct stat existing;
-    const bool made = mkdir(Native(target).constData(), 0700) == 0;
-    if (!made && (errno != EEXIST || stat(Native(target).constData(), &existing) != 0 ||
-                  !S_ISDIR(existing.st_mode)))
-        return errno == EEXIST ? ENOTDIR : errno;
-    const int error = ForEachEntry(source, target, CopyEntry);
-    if (made && chmod(Native(target).constData(), st.st_mode & 07777) != 0 && !error) return errno;
-    return error;
+    TTreeCopy copy;
+    return copy.Finish(copy.Copy(source, target));
 }
 
-// Moves a file or folder to `target`: a rename where it can, otherwise a complete copy
-// followed by the deletion of the source.
+// Moves a file or folder to `target`: a rename where it can, otherwise a complete copy, made
+// durable, followed by the deletion of the source.
 int MoveEntry(const QString& source, const QString& target)
 {
     struct stat src, dst;
@@ -265,18 +294,53 @@ bool DeleteBook(TFileItem* item, bool toTrash)
     return !Exists(path);
 }
 
+int CopyOrMoveBooks(TCategory* target, const QList<TFileItem*>& items, bool move,
+                    const TBooksProgress& progress)
+{
+    if (const int error = CheckShelf(target)) return error;
+    for (TFileItem* item : items)
+        if (const int error = CheckShelf(item->Parent())) return error;
+    const QString folder = target->GetFullPath();
+    TCopyBatch batch;
+    QStringList copiedToMove; // sources that go once their copies are in place
+    int error = 0;
+    for (qsizetype i = 0; i < items.size() && !error; ++i) {
+        const QString from = items[i]->GetFullPath();
+        const QString to = folder + items[i]->FileName();
+        const auto tell = [&](qint64 done, qint64 total) {
+            return !progress || progress(int(i), done, total);
+        };
+        if (SameFile(from, to)) { // already there: nothing to copy, nothing to delete
+            if (!tell(0, 0)) error = ECANCELED;
+            continue;
+        }
+        if (move) {
+            struct stat dst;
+            if (lstat(Native(to).constData(), &dst) == 0 && S_ISDIR(dst.st_mode)) {
+                error = EISDIR;
+                break;
+            }
+            if (rename(Native(from).constData(), Native(to).constData()) == 0) {
+                if (!tell(0, 0)) error = ECANCELED;
+                continue;
+            }
+            if (errno != EXDEV) {
+                error = errno;
+                break;
+            }
+        }
+        error = batch.Add(from, to, tell);
+        if (!error && move) copiedToMove << from;
+    }
+    // The books copied completely stay, also when a later one failed or the user stopped.
+    const int committed = batch.Commit();
+    if (!committed)
+        for (const QString& from : copiedToMove)
+            unlink(Native(from).constData());
+    return -(error ? error : committed);
+}
+
 bool CopyOrMoveBooks(TCategory* target, const QList<TFileItem*>& items, bool move)
 {
-    if (CheckShelf(target) != 0) return false;
-    for (TFileItem* item : items)
-        if (CheckShelf(item->Parent()) != 0) return false;
-    const QString folder = target->GetFullPath();
-    for (TFileItem* item : items) {
-        const QString from = item->GetFullPath();
-        const QString to = folder + item->FileName();
-        if (SameFile(from, to)) continue; // already there: nothing to copy, nothing to delete
-        const int error = move ? MoveEntry(from, to) : CopyFileAtomically(from, to);
-        if (error) return false;
-    }
-    return true;
+    return CopyOrMoveBooks(target, items, move, TBooksProgress()) == 0;
 }

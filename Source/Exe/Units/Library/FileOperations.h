@@ -3,6 +3,8 @@
 #include <QList>
 #include <QString>
 
+#include <functional>
+
 class TCategory;
 class TFileItem;
 
@@ -49,3 +51,15 @@ bool DeleteBook(TFileItem* item, bool toTrash);
 // Copies or moves the books' files into the target shelf, overwriting same-named files. True on
 // success. The model is not changed.
 bool CopyOrMoveBooks(TCategory* target, const QList<TFileItem*>& items, bool move);
+
+// Told which book (index in the list) is being copied, how many of its bytes are copied and its
+// size; false stops the copy.
+using TBooksProgress = std::function<bool(int book, qint64 done, qint64 total)>;
+
+// The same with progress and the reason: 0, -ECANCELED when `progress` stopped it, or a negated
+// errno (ENOSPC for a full reader). Moves within one file system are renames; copies are made
+// durable once for the whole batch before they appear under their names. Books copied completely
+// before a failure or a stop stay (a moved book's source goes only once its copy is in place);
+// the one in progress leaves nothing behind.
+int CopyOrMoveBooks(TCategory* target, const QList<TFileItem*>& items, bool move,
+                    const TBooksProgress& progress);
