@@ -3,6 +3,7 @@
 #include "Categories.h"
 #include "Codec936.h"
 #include "FileInfo.h"
+#include "FileNames.h"
 #include "LongWork.h"
 #include "NavigatorModel.h"
 
@@ -67,7 +68,7 @@ QString TBookListModel::Text(TFileItem* item, int column)
     case SizeColumn:
         return item->SizeText();
     case 16:
-        return item->GetFullPath();
+        return FileNames::Display(item->GetFullPath());
     default:
         return BookInfoText(item->Info(), InfoFields[column]);
     }

@@ -10,6 +10,7 @@
 #include "CursorControl.h"
 #include "DialogPlacement.h"
 #include "FileInfo.h"
+#include "FileNames.h"
 #include "FileOperations.h"
 #include "Folders.h"
 #include "LongWork.h"
@@ -420,7 +421,7 @@ void TXALVarnixForm::AddBooks(const QStringList& files)
     for (const QString& file : files) {
         const QString name = QFileInfo(file).fileName();
         progress.SetStepText(QStringLiteral("正在添加 %1 ...").arg(name), 1);
-        if (QFileInfo::exists(folder + name)) {
+        if (FileNames::Exists(folder + name)) {
             int answer = remembered;
             if (answer == mrNone) {
                 answer = ShowMessageBox(
@@ -528,7 +529,11 @@ void TXALVarnixForm::OpenBook()
     TCursorControl wait;
     TFileItem* book = CurrentBook();
     if (!book) return;
-    if (!QDesktopServices::openUrl(QUrl::fromLocalFile(book->GetFullPath())))
+    // The address carries the file's real bytes, also for a name that is not UTF-8.
+    const QUrl url = QUrl::fromEncoded(
+        "file://" + QUrl::toPercentEncoding(FileNames::Encode(book->GetFullPath()), "/"),
+        QUrl::StrictMode);
+    if (!QDesktopServices::openUrl(url))
         ShowMessageBox(
             QStringLiteral("打开文件失败, %1").arg(QString::fromLocal8Bit(strerror(ENOEXEC))),
             QString(), mbOK | mbIconExclamation);

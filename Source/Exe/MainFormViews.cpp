@@ -8,6 +8,7 @@
 #include "Categories.h"
 #include "CursorControl.h"
 #include "FileInfo.h"
+#include "FileNames.h"
 #include "FileOperations.h"
 #include "LongWork.h"
 #include "ModelGuard.h"
@@ -465,7 +466,7 @@ bool TXALVarnixForm::DropBooks(TCategory* target, int effect)
     qint64 total = 0;
     for (TFileItem* item : items) {
         before << total;
-        total += std::max<qint64>(QFileInfo(item->GetFullPath()).size(), 0);
+        total += std::max<qint64>(FileNames::Size(item->GetFullPath()), 0);
     }
     TStateForm progress(this);
     progress.SetCancelVisible(true);
@@ -494,7 +495,7 @@ bool TXALVarnixForm::DropBooks(TCategory* target, int effect)
         TCategory* current = CurrentCategory();
         bool removed = false;
         for (TFileItem* item : items) {
-            if (QFileInfo::exists(item->GetFullPath())) continue;
+            if (FileNames::Exists(item->GetFullPath())) continue;
             const int row = FBookListModel->RowOf(item);
             if (row >= 0) RemoveBookRow(row);
             if (FSystemCategory->HasSearchResults())

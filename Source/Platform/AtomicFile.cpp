@@ -1,5 +1,7 @@
 #include "AtomicFile.h"
 
+#include "FileNames.h"
+
 #include <QFile>
 #include <QFileInfo>
 
@@ -41,8 +43,8 @@ static QByteArray TemporaryPattern(const QByteArray& folder)
 
 bool WriteFileAtomically(const QString& path, const QByteArray& bytes)
 {
-    const QByteArray target = QFile::encodeName(path);
-    const QByteArray folder = QFile::encodeName(QFileInfo(path).absolutePath());
+    const QByteArray target = FileNames::Encode(path);
+    const QByteArray folder = FileNames::Encode(QFileInfo(path).absolutePath());
     QByteArray pattern = TemporaryPattern(folder);
 
     const int fd = mkostemp(pattern.data(), O_CLOEXEC);
@@ -119,8 +121,8 @@ TCopyBatch::~TCopyBatch()
 
 int TCopyBatch::Add(const QString& source, const QString& target, const TProgress& progress)
 {
-    const QByteArray from = QFile::encodeName(source);
-    QByteArray pattern = TemporaryPattern(QFile::encodeName(QFileInfo(target).absolutePath()));
+    const QByteArray from = FileNames::Encode(source);
+    QByteArray pattern = TemporaryPattern(FileNames::Encode(QFileInfo(target).absolutePath()));
 
     const int in = open(from.constData(), O_RDONLY | O_CLOEXEC);
     if (in < 0) return errno;
@@ -147,7 +149,7 @@ int TCopyBatch::Add(const QString& source, const QString& target, const TProgres
         unlink(pattern.constData());
         return error;
     }
-    FPending.push_back({pattern, QFile::encodeName(target)});
+    FPending.push_back({pattern, FileNames::Encode(target)});
     return 0;
 }
 

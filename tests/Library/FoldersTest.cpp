@@ -1,5 +1,6 @@
 #include "Categories.h"
 #include "FileInfo.h"
+#include "FileNames.h"
 #include "FileOperations.h"
 #include "LibraryTestUtil.h"
 #include "../Support/FakeRoot.h"
@@ -436,6 +437,14 @@ TEST(FileOperations, DeletingOnAReaderIsForGood)
     QTemporaryDir dir;
     MakeFile(dir.filePath("reader/shelf/book.txt"));
     MakeFile(dir.filePath("reader/gone/other.txt"));
+    // A trash of this test's own, to see that nothing went there.
+    const QByteArray savedData = qgetenv("XDG_DATA_HOME");
+    qputenv("XDG_DATA_HOME", QFile::encodeName(dir.filePath("data")));
+    struct TRestore
+    {
+        QByteArray Saved;
+        ~TRestore() { qputenv("XDG_DATA_HOME", Saved); }
+    } restore{savedData};
     TReaderCategory reader(QStringLiteral("阅读器书库 E:"), QString());
     reader.Attach(QStringLiteral("阅读器书库 E:"), dir.filePath("reader/"), 'E', nullptr);
     reader.EnsureLoaded();
@@ -445,10 +454,7 @@ TEST(FileOperations, DeletingOnAReaderIsForGood)
     EXPECT_FALSE(QFileInfo::exists(dir.filePath("reader/shelf/book.txt")));
     EXPECT_EQ(DeleteBookshelf(reader.Category(reader.IndexOfCategory("gone")), true), 0);
     EXPECT_FALSE(QFileInfo::exists(dir.filePath("reader/gone")));
-    const QString trash =
-        QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + "/Trash/files/";
-    EXPECT_FALSE(QFileInfo::exists(trash + "book.txt"));
-    EXPECT_FALSE(QFileInfo::exists(trash + "gone"));
+    EXPECT_FALSE(QFileInfo::exists(dir.filePath("data/Trash")));
     EXPECT_TRUE(FilesUnder(dir.filePath("reader")).isEmpty());
     // The root is never deleted.
     EXPECT_EQ(DeleteBookshelf(&reader, false), -EPERM);
@@ -533,4 +539,69 @@ TEST(FileOperations, ABatchThatStopsKeepsWhatWasCopied)
     ASSERT_EQ(CopyOrMoveBooks(to, books, false, TBooksProgress()), 0);
     EXPECT_EQ(FilesUnder(dir.filePath("lib/to")), QStringList({"1.txt", "2.txt", "3.txt"}));
     EXPECT_EQ(ReadFile(dir.filePath("lib/to/2.txt")), QByteArray(20 << 20, '2'));
+}
+
+// Names in GBK bytes, as archives made on Chinese Windows bring them: listed readable, and
+// found, searched, read, copied, moved, added, renamed and deleted by their real bytes; a
+// delete reports success only when the file is gone.
+TEST(Folders, NamesThatAreNotUtf8WorkLikeAnyOther)
+{
+    QTemporaryDir dir;
+    const QByteArray root = QFile::encodeName(dir.path());
+    const QByteArray gbkBook = "\xBA\xEC\xC2\xA5\xC3\xCE.txt"; // 红楼梦.txt
+    const QByteArray gbkShelf = "\xCA\xE9\xBC\xDC";            // 书架
+    const auto writeRaw = [](const QByteArray& path, const char* text) {
+        const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        ASSERT_GE(fd, 0);
+        ASSERT_GT(::write(fd, text, strlen(text)), 0);
+        ::close(fd);
+    };
+    ASSERT_EQ(mkdir(root + "/lib", 0755), 0);
+    ASSERT_EQ(mkdir(root + "/lib/" + gbkShelf, 0755), 0);
+    writeRaw(root + "/lib/" + gbkShelf + "/" + gbkBook, "a book");
+    MakeFolder(dir.filePath("lib/other"));
+    MakeFolder(dir.filePath("lib/moved"));
+
+    TRootFileSystemCategory lib(QStringLiteral("l"), dir.filePath("lib"));
+    lib.EnsureLoaded();
+    const int s = lib.IndexOfCategory(QStringLiteral("书架"));
+    ASSERT_GE(s, 0);
+    TCategory* shelf = lib.Category(s);
+    shelf->EnsureLoaded();
+    ASSERT_EQ(shelf->ItemCount(), 1);
+    TFileItem* book = shelf->Item(0);
+    EXPECT_EQ(book->Name(), QStringLiteral("红楼梦.txt"));
+    EXPECT_FALSE(book->GetState() & isMissing);
+    book->EnsureLoaded();
+    EXPECT_EQ(book->Size(), 6);
+    QStringList scratch;
+    TKeywordList keywords = SplitKeywords(QStringLiteral("红楼"));
+    EXPECT_TRUE(MatchesKeywords(book, keywords, scratch, sfFileName));
+
+    TCategory* other = lib.Category(lib.IndexOfCategory("other"));
+    TCategory* moved = lib.Category(lib.IndexOfCategory("moved"));
+    ASSERT_TRUE(CopyOrMoveBooks(other, {book}, false));
+    struct stat st;
+    EXPECT_EQ(stat(root + "/lib/other/" + gbkBook, &st), 0);
+    other->EnsureLoaded();
+    EXPECT_EQ(AddBook(other, FileNames::Decode(root + "/lib/" + gbkShelf + "/" + gbkBook)), 0);
+    ASSERT_TRUE(CopyOrMoveBooks(moved, {book}, true));
+    EXPECT_EQ(stat(root + "/lib/moved/" + gbkBook, &st), 0);
+    EXPECT_NE(stat(root + "/lib/" + gbkShelf + "/" + gbkBook, &st), 0);
+
+    ASSERT_EQ(RenameBookshelf(shelf, QStringLiteral("novels")), 0);
+    EXPECT_TRUE(QFileInfo::exists(dir.filePath("lib/novels")));
+
+    ASSERT_EQ(other->ItemCount(), 1);
+    EXPECT_TRUE(DeleteBook(other->Item(0), false));
+    EXPECT_NE(stat(root + "/lib/other/" + gbkBook, &st), 0);
+    moved->EnsureLoaded();
+    ASSERT_EQ(moved->ItemCount(), 1);
+    // A trash of this test's own, so that nothing from other runs is in it.
+    const QByteArray savedData = qgetenv("XDG_DATA_HOME");
+    qputenv("XDG_DATA_HOME", QFile::encodeName(dir.filePath("data")));
+    EXPECT_TRUE(DeleteBook(moved->Item(0), true)); // to the trash, under its readable name
+    EXPECT_NE(stat(root + "/lib/moved/" + gbkBook, &st), 0);
+    EXPECT_TRUE(QFileInfo::exists(dir.filePath(QStringLiteral("data/Trash/files/红楼梦.txt"))));
+    qputenv("XDG_DATA_HOME", savedData);
 }

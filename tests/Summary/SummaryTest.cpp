@@ -1,4 +1,8 @@
 #include "BookTestSupport.h"
+#include "FileNames.h"
+
+#include <fcntl.h>
+#include <unistd.h>
 #include "SummaryCommon.h"
 
 #include <gtest/gtest.h>
@@ -81,6 +85,23 @@ TEST_F(SummaryTest, TitleFallsBackToTheFileName)
     ASSERT_TRUE(empty.Ok);
     EXPECT_EQ(empty[biTitle], "empty");
     EXPECT_EQ(empty[biCharCount], "0");
+}
+
+// A name in GBK (from an archive made on Chinese Windows) is no UTF-8: the book is still read by
+// its real bytes, and the title made from its name is readable.
+TEST_F(SummaryTest, ANameThatIsNotUtf8IsReadAndNamed)
+{
+    const QByteArray bytes = QFile::encodeName(FDir.path()) + "/\xBA\xEC\xC2\xA5\xC3\xCE.txt";
+    const int fd = ::open(bytes.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::write(fd, "just some words\n", 16), 16);
+    ::close(fd);
+    const QString path = FileNames::Decode(bytes);
+    const TInfo info = InfoOf(path);
+    ASSERT_TRUE(info.Ok);
+    EXPECT_EQ(info[biTitle], QStringLiteral("红楼梦"));
+    EXPECT_EQ(info[biWordCount], "3");
+    EXPECT_FALSE(info[biModificationDate].isEmpty());
 }
 
 TEST_F(SummaryTest, CountsSurviveCharactersSplitAcrossReadChunks)

@@ -86,7 +86,7 @@ EXPORT unsigned char GetFileInfo(const char* fileName, TBookInfo* info, TAbortQu
     if (Stopped(abort)) return 0;
     TBookInfo out = *info;
     QString title = comic.value(QStringLiteral("Title"));
-    if (title.isEmpty()) title = QFileInfo(QFile::decodeName(fileName)).completeBaseName();
+    if (title.isEmpty()) title = BookBaseName(fileName);
     PutText(&out, biTitle, title);
     PutText(&out, biAuthor,
             JoinAuthors(comic.value(QStringLiteral("Writer")).split(QLatin1Char(','))));

@@ -1,5 +1,12 @@
 #include "SummaryCommon.h"
 
+#include "FileNames.h"
+
+#include <QStringDecoder>
+
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <QBuffer>
 #include <QFile>
 #include <QHash>
@@ -221,9 +228,31 @@ bool PutThumbnail(TThumbnailInfo* thumbnail, const QImage& image)
     return true;
 }
 
+bool OpenBookFile(QFile& file, const char* fileName)
+{
+    const int fd = ::open(fileName, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        return false;
+    }
+    return true;
+}
+
+QString BookBaseName(const char* fileName)
+{
+    const QString path = FileNames::Decode(fileName);
+    QString name = path.mid(path.lastIndexOf(u'/') + 1);
+    const qsizetype dot = name.lastIndexOf(u'.');
+    if (dot > 0) name.truncate(dot);
+    if (!FileNames::HasForeignBytes(name)) return name;
+    QStringDecoder decoder("GB18030");
+    return decoder(FileNames::Encode(name));
+}
+
 QString LowerExtension(const char* fileName)
 {
-    const QString name = QFile::decodeName(fileName);
+    const QString name = FileNames::Decode(fileName);
     const qsizetype slash = name.lastIndexOf(QLatin1Char('/'));
     const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
     return dot > slash ? name.mid(dot + 1).toLower() : QString();

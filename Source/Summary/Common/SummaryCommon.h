@@ -6,6 +6,7 @@
 #include <QDateTime>
 #include <QImage>
 #include <QSize>
+#include <QFile>
 #include <QString>
 #include <QStringList>
 
@@ -58,6 +59,13 @@ bool PutThumbnail(TThumbnailInfo* thumbnail, const QImage& image);
 
 // The extension without dot, in lower case.
 QString LowerExtension(const char* fileName);
+
+// The libraries receive a book's name as its bytes. These open and name the book by those
+// bytes, so that a name that is not UTF-8 (GBK from an archive made on Chinese Windows) works
+// like any other: Qt's own file names would lose it.
+bool OpenBookFile(QFile& file, const char* fileName);
+// The name without folder and last extension, readable: UTF-8, or else GB18030.
+QString BookBaseName(const char* fileName);
 
 // Most bytes a library reads of one part of a book (an XML document, a cover, a ZIP entry).
 constexpr qint64 MaxPartSize = 64 * 1024 * 1024;

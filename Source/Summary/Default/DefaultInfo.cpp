@@ -1,4 +1,9 @@
 // The default book-information library: plain-text books, pictures and, for every file, its
+
+#include "FileNames.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
 // dates. The program asks it when no plug-in reads a format, or when a plug-in wants the
 // default to run as well. ShowProperties is its alone.
 #include "PropertiesDialog.h"
@@ -32,25 +37,31 @@ bool IsText(const QString& extension)
 EXPORT unsigned char GetFileInfo(const char* fileName, TBookInfo* info, TAbortQuery abort)
 {
     if (!fileName || !info) return 0;
-    const QFileInfo file(QFile::decodeName(fileName));
-    if (!file.isFile()) return 0;
+    // Asked by the file's bytes: its name need not be UTF-8.
+    struct statx sx;
+    if (statx(AT_FDCWD, fileName, 0, STATX_BASIC_STATS | STATX_BTIME, &sx) != 0 ||
+        !S_ISREG(sx.stx_mode))
+        return 0;
     // Filled in a copy, so a read that fails or is stopped leaves the caller's record alone.
     TBookInfo out = *info;
-    PutDate(&out, biCreationDate, file.birthTime());
-    PutDate(&out, biModificationDate, file.lastModified());
+    if (sx.stx_mask & STATX_BTIME)
+        PutDate(&out, biCreationDate,
+                QDateTime::fromSecsSinceEpoch(sx.stx_btime.tv_sec).toLocalTime());
+    PutDate(&out, biModificationDate,
+            QDateTime::fromSecsSinceEpoch(sx.stx_mtime.tv_sec).toLocalTime());
 
     const QString extension = LowerExtension(fileName);
     if (IsText(extension)) {
         TTextFacts facts;
         if (!ReadTextBook(fileName, facts, abort)) return 0;
-        PutText(&out, biTitle, facts.Title.isEmpty() ? file.completeBaseName() : facts.Title);
+        PutText(&out, biTitle, facts.Title.isEmpty() ? BookBaseName(fileName) : facts.Title);
         if (!facts.Author.isEmpty()) PutText(&out, biAuthor, facts.Author);
         if (facts.Counted) {
             PutNumber(&out, biCharCount, facts.Characters);
             PutNumber(&out, biWordCount, facts.Words);
         }
     } else if (IsPicture(extension)) {
-        PutText(&out, biTitle, file.completeBaseName());
+        PutText(&out, biTitle, BookBaseName(fileName));
     }
     std::memcpy(info, &out, sizeof out);
     return 1;
@@ -61,8 +72,8 @@ EXPORT unsigned char GetThumbnail(const char* fileName, TThumbnailInfo* thumbnai
 {
     if (!fileName || !thumbnail || !IsPicture(LowerExtension(fileName))) return 0;
     if (Stopped(abort)) return 0;
-    QFile file(QFile::decodeName(fileName));
-    if (!file.open(QIODevice::ReadOnly)) return 0;
+    QFile file;
+    if (!OpenBookFile(file, fileName)) return 0;
     const QImage image = DecodeScaled(&file, WantedSize(thumbnail));
     if (Stopped(abort)) return 0;
     return PutThumbnail(thumbnail, image) ? 1 : 0;
@@ -71,5 +82,5 @@ EXPORT unsigned char GetThumbnail(const char* fileName, TThumbnailInfo* thumbnai
 EXPORT int ShowProperties(void* parentWindow, const char* fileName)
 {
     if (!fileName) return 0;
-    return ShowPropertiesDialog(static_cast<QWidget*>(parentWindow), QFile::decodeName(fileName));
+    return ShowPropertiesDialog(static_cast<QWidget*>(parentWindow), FileNames::Decode(fileName));
 }

@@ -1,5 +1,9 @@
 #include "PropertiesDialog.h"
 
+#include "FileNames.h"
+
+#include <sys/stat.h>
+
 #include "FormatFileSize.h"
 #include "SummaryCommon.h"
 
@@ -42,7 +46,7 @@ QString MappedLibrary(const QString& folder, const QString& fileName)
     if (!map.open(QIODevice::ReadOnly)) return {};
     QStringDecoder decoder("GB18030");
     const QString text = decoder(map.read(1024 * 1024));
-    QString extension = LowerExtension(QFile::encodeName(fileName).constData());
+    QString extension = LowerExtension(FileNames::Encode(fileName).constData());
     if (extension.isEmpty()) extension = QStringLiteral("*");
     QString star;
     for (const QString& raw : text.split(QLatin1Char('\n'))) {
@@ -64,7 +68,7 @@ QString MappedLibrary(const QString& folder, const QString& fileName)
 // for it, then the plug-in's values over it.
 void ReadBook(const QString& fileName, TBookInfo& info, TThumbnailInfo& thumbnail)
 {
-    const QByteArray name = QFile::encodeName(fileName);
+    const QByteArray name = FileNames::Encode(fileName);
     const QString folder = OwnFolder();
     const QString mapped = MappedLibrary(folder, fileName);
     QLibrary plugin;
@@ -109,7 +113,26 @@ int ShowPropertiesDialog(QWidget* parent, const QString& fileName)
     TBookInfo info{};
     TThumbnailInfo thumbnail{90, 112, nullptr};
     ReadBook(fileName, info, thumbnail);
-    const QFileInfo file(fileName);
+    // Shown readable, asked by the real bytes: the name need not be UTF-8.
+    const auto readable = [](const QString& path) {
+        QStringList parts = path.split(u'/');
+        for (QString& part : parts)
+            if (FileNames::HasForeignBytes(part))
+                part = QStringDecoder("GB18030")(FileNames::Encode(part));
+        return parts.join(u'/');
+    };
+    struct TShownFile
+    {
+        QString Name, Folder;
+        qint64 Bytes = 0;
+        QString fileName() const { return Name; }
+        QString absolutePath() const { return Folder; }
+        qint64 size() const { return Bytes; }
+    } file;
+    file.Name = readable(fileName.mid(fileName.lastIndexOf(u'/') + 1));
+    file.Folder = readable(fileName.left(std::max<qsizetype>(fileName.lastIndexOf(u'/'), 0)));
+    struct stat st;
+    if (stat(FileNames::Encode(fileName).constData(), &st) == 0) file.Bytes = st.st_size;
 
     QDialog dialog(parent);
     dialog.setObjectName(QStringLiteral("PropertiesDialog"));

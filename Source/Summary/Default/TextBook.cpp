@@ -170,8 +170,8 @@ void TTextCounter::Add(const QString& text)
 
 bool ReadTextBook(const char* fileName, TTextFacts& facts, TAbortQuery abort)
 {
-    QFile file(QFile::decodeName(fileName));
-    if (!file.open(QIODevice::ReadOnly)) return false;
+    QFile file;
+    if (!OpenBookFile(file, fileName)) return false;
     const qint64 size = file.size();
     constexpr qint64 chunkSize = 1024 * 1024;
     QByteArray chunk = file.read(chunkSize);

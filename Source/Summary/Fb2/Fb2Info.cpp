@@ -35,8 +35,8 @@ struct TFb2
 bool ReadDocument(const char* fileName, QByteArray& bytes, TAbortQuery abort)
 {
     if (LowerExtension(fileName) != QLatin1String("zip")) {
-        QFile file(QFile::decodeName(fileName));
-        if (!file.open(QIODevice::ReadOnly) || file.size() > MaxPartSize) return false;
+        QFile file;
+        if (!OpenBookFile(file, fileName) || file.size() > MaxPartSize) return false;
         bytes = file.readAll();
         return !bytes.isEmpty();
     }

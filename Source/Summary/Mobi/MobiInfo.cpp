@@ -43,11 +43,11 @@ struct TMobiBook
 class TPalmFile
 {
 public:
-    explicit TPalmFile(const char* fileName) : FFile(QFile::decodeName(fileName)) {}
+    explicit TPalmFile(const char* fileName) : FFileName(fileName) {}
 
     bool Open()
     {
-        if (!FFile.open(QIODevice::ReadOnly)) return false;
+        if (!OpenBookFile(FFile, FFileName)) return false;
         FHeader = FFile.read(78);
         if (FHeader.size() < 78) return false;
         const quint16 count = U16(FHeader, 76);
@@ -77,6 +77,7 @@ public:
     }
 
 private:
+    const char* FFileName;
     QFile FFile;
     QByteArray FHeader;
     QList<qint64> FOffsets;

@@ -1,5 +1,7 @@
 #include "Categories.h"
 
+#include "FileNames.h"
+
 #include "FileInfo.h"
 #include "Folders.h"
 #include "FormatFileSize.h"
@@ -62,13 +64,13 @@ bool HasLnkExtension(const QString& name)
 bool FolderExists(const QString& path)
 {
     struct stat st;
-    return stat(QFile::encodeName(path).constData(), &st) == 0 && S_ISDIR(st.st_mode);
+    return stat(FileNames::Encode(path).constData(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
 bool FileExists(const QString& path)
 {
     struct stat st;
-    return stat(QFile::encodeName(path).constData(), &st) == 0 && S_ISREG(st.st_mode);
+    return stat(FileNames::Encode(path).constData(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
 // Entries a Windows machine marks hidden or system: on a FAT volume the attribute itself, and on
@@ -93,7 +95,7 @@ bool IsHiddenEntry(int dirFd, const char* name, bool isDir, bool onFat)
 // false to stop.
 template <typename TVisit> void EnumerateFolder(const QString& folder, TVisit visit)
 {
-    const QByteArray path = QFile::encodeName(folder);
+    const QByteArray path = FileNames::Encode(folder);
     DIR* dir = opendir(path.constData());
     if (!dir) return;
     const int dirFd = dirfd(dir);
@@ -124,7 +126,7 @@ template <typename TVisit> void EnumerateFolder(const QString& folder, TVisit vi
             continue; // devices, sockets and pipes are no books
         }
         if (IsHiddenEntry(dirFd, entry->d_name, isDir, onFat)) continue;
-        if (!visit(TSearchRec{QFile::decodeName(entry->d_name), isDir})) break;
+        if (!visit(TSearchRec{FileNames::Decode(entry->d_name), isDir})) break;
     }
     closedir(dir);
 }
@@ -268,7 +270,9 @@ void TFileItem::SetPath(const QString& path)
 {
     FFileName = path.mid(path.lastIndexOf(u'/') + 1);
     FPath = FFileName;
-    FName = FFileName;
+    // A name that is not UTF-8 (GBK from Chinese Windows) is shown readable; the file name and
+    // the path keep the real bytes.
+    FName = FileNames::Display(FFileName);
 }
 
 const TBookInfo& TFileItem::Info() const
@@ -291,7 +295,7 @@ bool TFileItem::ReadBook(const QString& fullPath, TRead& read)
 {
     struct stat st;
     if (fullPath.section(u'/', -1).startsWith(u'.') ||
-        stat(QFile::encodeName(fullPath).constData(), &st) != 0 || !S_ISREG(st.st_mode))
+        stat(FileNames::Encode(fullPath).constData(), &st) != 0 || !S_ISREG(st.st_mode))
         return true; // not there: an empty record, as a missing book shows
     read.Found = true;
     read.Size = st.st_size;
@@ -310,7 +314,7 @@ bool TFileItem::ReadBook(const QString& fullPath, TRead& read)
     if (BookInfoText(*read.Info, biCreationDate).isEmpty()) {
         struct statx sx;
         QDateTime created;
-        if (statx(AT_FDCWD, QFile::encodeName(fullPath).constData(), 0, STATX_BTIME, &sx) == 0 &&
+        if (statx(AT_FDCWD, FileNames::Encode(fullPath).constData(), 0, STATX_BTIME, &sx) == 0 &&
             (sx.stx_mask & STATX_BTIME))
             created = QDateTime::fromSecsSinceEpoch(sx.stx_btime.tv_sec);
         else
@@ -554,7 +558,7 @@ int TCategory::IndexOfItem(const QString& fullPath) const
     // Names compare as the file system that holds them does: a reader formatted on Windows
     // ignores letter case, the computer's own disks do not.
     const Qt::CaseSensitivity cs =
-        DriveTable::IgnoresCase(QFile::encodeName(fullPath).toStdString()) ? Qt::CaseInsensitive
+        DriveTable::IgnoresCase(FileNames::Encode(fullPath).toStdString()) ? Qt::CaseInsensitive
                                                                            : Qt::CaseSensitive;
     for (int i = 0; i < ItemCount(); ++i)
         if ((*FItems)[i]->GetFullPath().compare(fullPath, cs) == 0) return i;
@@ -706,7 +710,8 @@ bool TFileSystemCategory::Load()
 TCategory* TFileSystemCategory::CreateChildCategory(const QString& parentPath,
                                                     const TSearchRec& entry)
 {
-    return new TFileSystemCategory(entry.Name, parentPath + entry.Name, isModifiable | isContainer);
+    return new TFileSystemCategory(FileNames::Display(entry.Name), parentPath + entry.Name,
+                                   isModifiable | isContainer);
 }
 
 TItemBase* TFileSystemCategory::CreateItem(const QString& parentPath, const TSearchRec& entry)
@@ -754,7 +759,7 @@ void TReaderCategory::Attach(const QString& name, const QString& rootFolder, cha
                              const void* identity)
 {
     const bool mounted = !rootFolder.isEmpty() &&
-                         DriveTable::IsMountedFolder(QFile::encodeName(rootFolder).toStdString());
+                         DriveTable::IsMountedFolder(FileNames::Encode(rootFolder).toStdString());
     {
         TModelLockGuard lock(ModelGuard().Lock());
         FName = name;
@@ -785,7 +790,7 @@ void TReaderCategory::Detach()
 bool TReaderCategory::VolumePresent() const
 {
     if (!FDriveLetter || StripTrailingSlash(FPath).isEmpty()) return false;
-    const QByteArray root = QFile::encodeName(FPath);
+    const QByteArray root = FileNames::Encode(FPath);
     if (FRootWasMounted) return DriveTable::IsMountedFolder(root.toStdString());
     return FolderExists(FPath);
 }

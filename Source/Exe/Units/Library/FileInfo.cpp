@@ -1,5 +1,7 @@
 #include "FileInfo.h"
 
+#include "FileNames.h"
+
 #include "Codec936.h"
 #include "Folders.h"
 
@@ -235,7 +237,7 @@ bool TFileInfoManager::GetFileInfo(const QString& fileName, TBookInfo& info,
 {
     if (fileName.isEmpty()) return false;
     const TAbortScope scope(abort);
-    const QByteArray name = QFile::encodeName(fileName);
+    const QByteArray name = FileNames::Encode(fileName);
     bool needDefault = false;
     const TPluginRecord* plugin = PluginFor(fileName, name, needDefault);
 
@@ -255,7 +257,7 @@ bool TFileInfoManager::GetThumbnail(const QString& fileName, TThumbnailInfo& thu
 {
     if (fileName.isEmpty()) return false;
     const TAbortScope scope(abort);
-    const QByteArray name = QFile::encodeName(fileName);
+    const QByteArray name = FileNames::Encode(fileName);
     bool needDefault = false;
     const TPluginRecord* plugin = PluginFor(fileName, name, needDefault);
     const int32_t wantedWidth = thumbnail.Width;
@@ -281,7 +283,7 @@ bool TFileInfoManager::GetThumbnail(const QString& fileName, TThumbnailInfo& thu
 void TFileInfoManager::ShowProperties(QWidget* window, const QString& fileName)
 {
     if (!FSummaryShowProperties || fileName.isEmpty()) return;
-    const QByteArray name = QFile::encodeName(fileName);
+    const QByteArray name = FileNames::Encode(fileName);
     FSummaryShowProperties(window, name.constData());
 }
 

@@ -1,5 +1,7 @@
 #include "FileOperations.h"
 
+#include "FileNames.h"
+
 #include "AtomicFile.h"
 #include "Categories.h"
 #include "ModelGuard.h"
@@ -24,7 +26,7 @@ namespace {
 
 QByteArray Native(const QString& path)
 {
-    return QFile::encodeName(path);
+    return FileNames::Encode(path);
 }
 
 QString StripSlash(const QString& path)
@@ -62,6 +64,21 @@ int RemoveForGood(const QString& path)
 int MoveToTrash(const QString& path)
 {
     if (!Exists(path)) return ENOENT;
+    if (FileNames::HasForeignBytes(path)) {
+        // The trash is reached by name as text, which a name that is not UTF-8 cannot be: it
+        // goes there under its readable name (a free one beside it).
+        const QString folder = path.left(path.lastIndexOf(u'/') + 1);
+        const QString readable = FileNames::Display(path.mid(folder.size()));
+        QString renamed = folder + readable;
+        for (int i = 1; Exists(renamed); ++i)
+            renamed = folder + QStringLiteral("%1 (%2)").arg(readable).arg(i);
+        if (renameat2(AT_FDCWD, Native(path).constData(), AT_FDCWD, Native(renamed).constData(),
+                      RENAME_NOREPLACE) != 0)
+            return errno;
+        const int error = MoveToTrash(renamed);
+        if (error) rename(Native(renamed).constData(), Native(path).constData());
+        return error;
+    }
     // Without the data folder the trash cannot be set up there, and the file would be moved
     // to a "files" folder below the current directory instead.
     QDir().mkpath(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation));
@@ -70,7 +87,7 @@ int MoveToTrash(const QString& path)
     if (!QFile::moveToTrash(path, &inTrash)) return errno ? errno : EACCES;
     if (!QFileInfo(inTrash).isAbsolute()) {
         // Put it back rather than leave it somewhere the user would never look.
-        rename(QFile::encodeName(inTrash).constData(), Native(path).constData());
+        rename(FileNames::Encode(inTrash).constData(), Native(path).constData());
         return EACCES;
     }
     return 0;
@@ -86,7 +103,7 @@ int ForEachEntry(const QString& source, const QString& target,
     int error = 0;
     while (dirent* entry = readdir(dir)) {
         if (strcmp(entry->d_name, ".") == 0 || strcmp(entry->d_name, "..") == 0) continue;
-        const QString name = QFile::decodeName(entry->d_name);
+        const QString name = FileNames::Decode(entry->d_name);
         error = step(source + u'/' + name, target + u'/' + name);
         if (error) break;
     }
