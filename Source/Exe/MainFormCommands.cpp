@@ -360,7 +360,21 @@ void TXALVarnixForm::DeleteFolder()
         ShowStaleAnswer(changes);
         return;
     }
-    const int result = DeleteBookshelf(c, toTrash);
+    // A shelf deleted for good goes file by file, with progress and Cancel.
+    TStateForm progress(this);
+    progress.SetCancelVisible(true);
+    progress.SetText(QStringLiteral("正在删除 %1 ...").arg(c->Name()));
+    if (!toTrash) progress.show();
+    const int result = DeleteBookshelf(c, toTrash, [&progress](int done, int total) {
+        progress.SetMax(total);
+        progress.SetPosition(done);
+        return !progress.Cancelled();
+    });
+    progress.hide();
+    if (result == -ECANCELED) {
+        ReloadCategory(c); // what is left of it
+        return;
+    }
     if (result != 0) {
         ShowMessageBox(ErrorText(result), QString(), mbOK | mbIconExclamation);
         return;

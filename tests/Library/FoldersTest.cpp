@@ -605,3 +605,40 @@ TEST(Folders, NamesThatAreNotUtf8WorkLikeAnyOther)
     EXPECT_TRUE(QFileInfo::exists(dir.filePath(QStringLiteral("data/Trash/files/红楼梦.txt"))));
     qputenv("XDG_DATA_HOME", savedData);
 }
+
+// A shelf deleted for good goes file by file with its progress told, and stops when asked: the
+// files deleted so far are gone, the others stay; links inside are removed, never followed.
+TEST(FileOperations, DeletingAShelfForGoodShowsProgressAndStops)
+{
+    QTemporaryDir dir;
+    for (int i = 0; i < 5; ++i)
+        MakeFile(dir.filePath(QStringLiteral("lib/big/sub/%1.txt").arg(i)));
+    MakeFile(dir.filePath("outside/kept.txt"));
+    ASSERT_EQ(symlink(QFile::encodeName(dir.filePath("outside")).constData(),
+                      QFile::encodeName(dir.filePath("lib/big/link")).constData()),
+              0);
+    TRootFileSystemCategory lib(QStringLiteral("l"), dir.filePath("lib"));
+    lib.EnsureLoaded();
+    TCategory* big = lib.Category(lib.IndexOfCategory("big"));
+
+    QList<int> seen;
+    EXPECT_EQ(DeleteBookshelf(big, false, [&](int done, int total) {
+                  seen << done;
+                  EXPECT_EQ(total, 6); // five books and the link
+                  return done < 2;
+              }),
+              -ECANCELED);
+    EXPECT_EQ(seen, QList<int>({1, 2}));
+    EXPECT_EQ(FilesUnder(dir.filePath("lib/big")).size() +
+                  int(QFileInfo(dir.filePath("lib/big/link")).isSymLink()),
+              4);
+    seen.clear();
+    EXPECT_EQ(DeleteBookshelf(big, false, [&](int done, int) {
+                  seen << done;
+                  return true;
+              }),
+              0);
+    EXPECT_EQ(seen, QList<int>({1, 2, 3, 4}));
+    EXPECT_FALSE(QFileInfo::exists(dir.filePath("lib/big")));
+    EXPECT_TRUE(QFileInfo::exists(dir.filePath("outside/kept.txt")));
+}

@@ -18,6 +18,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <functional>
+#include <vector>
 #include <stdio.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -224,7 +225,50 @@ int CreateBookshelf(TCategory* parent, const QString& name)
         new TFileSystemCategory(name, path, isModifiable | isContainer));
 }
 
+namespace {
+
+// Deletes a folder and everything in it, file by file, telling `progress` how far it is; links
+// are removed, never followed. Returns 0, ECANCELED when told to stop, or an errno value.
+int RemoveWithProgress(const QString& path, const TDeleteProgress& progress)
+{
+    std::vector<QByteArray> files;
+    std::vector<QByteArray> folders; // deepest last
+    std::vector<QByteArray> pending{Native(path)};
+    while (!pending.empty()) {
+        const QByteArray folder = pending.back();
+        pending.pop_back();
+        folders.push_back(folder);
+        DIR* dir = opendir(folder.constData());
+        if (!dir) return errno;
+        while (dirent* entry = readdir(dir)) {
+            if (strcmp(entry->d_name, ".") == 0 || strcmp(entry->d_name, "..") == 0) continue;
+            const QByteArray child = folder + '/' + entry->d_name;
+            struct stat st;
+            if (lstat(child.constData(), &st) == 0 && S_ISDIR(st.st_mode))
+                pending.push_back(child);
+            else
+                files.push_back(child);
+        }
+        closedir(dir);
+    }
+    const int total = static_cast<int>(files.size());
+    for (int i = 0; i < total; ++i) {
+        if (unlink(files[size_t(i)].constData()) != 0 && errno != ENOENT) return errno;
+        if (progress && !progress(i + 1, total)) return ECANCELED;
+    }
+    for (auto it = folders.rbegin(); it != folders.rend(); ++it)
+        if (rmdir(it->constData()) != 0 && errno != ENOENT) return errno;
+    return 0;
+}
+
+} // namespace
+
 int DeleteBookshelf(TCategory* category, bool toTrash)
+{
+    return DeleteBookshelf(category, toTrash, TDeleteProgress());
+}
+
+int DeleteBookshelf(TCategory* category, bool toTrash, const TDeleteProgress& progress)
 {
     if (!category || !category->Parent() || dynamic_cast<TRootFileSystemCategory*>(category) ||
         !(category->State() & isModifiable))
@@ -234,7 +278,9 @@ int DeleteBookshelf(TCategory* category, bool toTrash)
     if (path.isEmpty() || path == QLatin1String("/")) return -EINVAL;
     // A reader has no recycle bin: a trash folder on it would keep the space taken.
     if (ReaderOf(category)) toTrash = false;
-    const int error = toTrash ? MoveToTrash(path) : (Exists(path) ? RemoveForGood(path) : ENOENT);
+    const int error = toTrash        ? MoveToTrash(path)
+                      : Exists(path) ? RemoveWithProgress(path, progress)
+                                     : ENOENT;
     if (!error && Exists(path)) return -EIO; // never report a folder that is still there as gone
     return -error;
 }

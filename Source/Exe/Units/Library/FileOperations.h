@@ -32,6 +32,12 @@ int CreateBookshelf(TCategory* parent, const QString& name);
 // -EPERM.
 int DeleteBookshelf(TCategory* category, bool toTrash);
 
+// Told how many of the shelf's files are deleted and how many there are; false stops.
+using TDeleteProgress = std::function<bool(int done, int total)>;
+// The same with progress for a delete for good, file by file (a move to the trash is one step):
+// -ECANCELED when `progress` stopped it, with the files deleted so far gone.
+int DeleteBookshelf(TCategory* category, bool toTrash, const TDeleteProgress& progress);
+
 // Copies or moves the source shelf's folder into the target shelf's folder; same-named files
 // there are overwritten. The model is not changed.
 int CopyOrMoveBookshelf(TCategory* source, TCategory* target, bool move);
