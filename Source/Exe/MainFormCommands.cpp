@@ -413,6 +413,9 @@ void TXALVarnixForm::AddBooksCommand()
         dialog.setNameFilter(FOpenFilter);
         dialog.setOption(QFileDialog::ReadOnly, false);
         if (dialog.exec() == QDialog::Accepted) files = dialog.selectedFiles();
+        // The dialog names files whose names are not UTF-8 with losses; find their real names.
+        for (QString& file : files)
+            file = FileNames::FromQtPath(file);
     }
     if (!files.isEmpty()) AddBooks(files);
 }

@@ -1,5 +1,8 @@
 #include "FileNames.h"
 
+#include <QFile>
+
+#include <dirent.h>
 #include <sys/stat.h>
 
 namespace FileNames {
@@ -92,6 +95,26 @@ qint64 Size(const QString& path)
 {
     struct stat st;
     return stat(Encode(path).constData(), &st) == 0 && S_ISREG(st.st_mode) ? st.st_size : -1;
+}
+
+QString FromQtPath(const QString& qtPath)
+{
+    if (Exists(qtPath)) return qtPath;
+    const qsizetype slash = qtPath.lastIndexOf(u'/');
+    if (slash < 0) return qtPath;
+    const QString folder = qtPath.left(slash);
+    const QString name = qtPath.mid(slash + 1);
+    DIR* dir = opendir(Encode(folder.isEmpty() ? QStringLiteral("/") : folder).constData());
+    if (!dir) return qtPath;
+    QString found = qtPath;
+    while (dirent* entry = readdir(dir)) {
+        if (QFile::decodeName(entry->d_name) == name) {
+            found = folder + u'/' + Decode(entry->d_name);
+            break;
+        }
+    }
+    closedir(dir);
+    return found;
 }
 
 bool HasForeignBytes(const QString& path)

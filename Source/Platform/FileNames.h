@@ -24,6 +24,11 @@ inline QString Decode(const char* bytes)
 bool Exists(const QString& path);
 qint64 Size(const QString& path);
 
+// The path of the file that Qt's own widgets (the open dialog) call `qtPath`: they decode names
+// that are not UTF-8 with losses, so such a name is looked up among the folder's entries.
+// Returns `qtPath` itself when it names a file as it is, or when nothing matches.
+QString FromQtPath(const QString& qtPath);
+
 // True when the path holds bytes that are not UTF-8.
 bool HasForeignBytes(const QString& path);
 

@@ -1,6 +1,13 @@
 #include "FileNames.h"
 
+#include <QFile>
+#include <QTemporaryDir>
+
 #include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fcntl.h>
+#include <unistd.h>
 
 // Names come back to the very bytes they were made from, whatever those bytes are; what the
 // user sees of bytes that are not UTF-8 is their GB18030 reading, component by component.
@@ -25,4 +32,20 @@ TEST(FileNames, EveryNameComesBackToItsBytes)
               QStringLiteral("/lib/书架/中.txt"));
     EXPECT_EQ(FileNames::Display(FileNames::Decode("\xBA\xEC\xC2\xA5\xC3\xCE.txt")),
               QStringLiteral("红楼梦.txt"));
+}
+
+// The open dialog hands over names that are not UTF-8 with losses; the real file is found.
+TEST(FileNames, AFileNamedByQtIsFoundByItsBytes)
+{
+    QTemporaryDir dir;
+    const QByteArray folder = QFile::encodeName(dir.path());
+    const QByteArray bytes = folder + "/\xBA\xEC\xC2\xA5\xC3\xCE.txt";
+    const int fd = ::open(bytes.constData(), O_WRONLY | O_CREAT, 0644);
+    ASSERT_GE(fd, 0);
+    ::close(fd);
+    const QString asQtSaysIt = QFile::decodeName(bytes);
+    EXPECT_FALSE(FileNames::Exists(asQtSaysIt));
+    const QString found = FileNames::FromQtPath(asQtSaysIt);
+    EXPECT_EQ(FileNames::Encode(found), bytes);
+    EXPECT_EQ(FileNames::FromQtPath(dir.path()), dir.path());
 }
