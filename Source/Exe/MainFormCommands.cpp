@@ -233,6 +233,24 @@ bool TXALVarnixForm::Run(QAction* action)
     return true;
 }
 
+bool TXALVarnixForm::AskDelete(bool onReader, const QString& what, const QString& forGood,
+                               bool& toTrash)
+{
+    // A reader has no recycle bin: what is deleted there is gone, and the question says so.
+    if (onReader) {
+        toTrash = false;
+        return ShowMessageBox(QStringLiteral("是否彻底删除选中的%1？\r\n\r\n阅读器上没有回收站，%2")
+                                  .arg(what, forGood),
+                              QStringLiteral("确认"), mbYesNo | mbIconQuestion) == mrYes;
+    }
+    const int answer = ShowMessageBox(
+        QStringLiteral("是否将选中的%1删除至回收站？\r\n\r\n选择 是 删除至回收站\r\n选择 否 彻底删除")
+            .arg(what),
+        QStringLiteral("确认"), mbYesNoCancel | mbIconQuestion);
+    toTrash = answer == mrYes;
+    return answer == mrYes || answer == mrNo;
+}
+
 void TXALVarnixForm::ShowStaleAnswer(std::uint64_t changesBefore)
 {
     ShowMessageBox(changesBefore != TLongWork::ChangeCount()
@@ -343,17 +361,10 @@ void TXALVarnixForm::DeleteFolder()
     if (!c) return;
     const std::uint64_t changes = TLongWork::ChangeCount();
     // A reader has no recycle bin: what is deleted there is gone, and the question says so.
-    const bool onReader = ReaderOf(c) != nullptr;
-    const int answer =
-        onReader
-            ? ShowMessageBox(QStringLiteral("是否彻底删除选中的书架？\r\n\r\n阅读器上没有回收站，"
-                                            "书架和其中的图书删除后无法恢复。"),
-                             QStringLiteral("确认"), mbYesNo | mbIconQuestion)
-            : ShowMessageBox(QStringLiteral("是否将选中的书架删除至回收站？\r\n\r\n选择 是 "
-                                            "删除至回收站\r\n选择 否 彻底删除"),
-                             QStringLiteral("确认"), mbYesNoCancel | mbIconQuestion);
-    if (answer != mrYes && (onReader || answer != mrNo)) return;
-    const bool toTrash = !onReader && answer == mrYes;
+    bool toTrash = false;
+    if (!AskDelete(ReaderOf(c) != nullptr, QStringLiteral("书架"),
+                   QStringLiteral("书架和其中的图书删除后无法恢复。"), toTrash))
+        return;
     const TItemStates state = c->GetState();
     if (changes != TLongWork::ChangeCount() || CurrentCategory() != c ||
         !(state & isModifiable) || (state & isMissing)) {
@@ -487,17 +498,10 @@ void TXALVarnixForm::DeleteBooks()
     TLongWork work;
     TCategory* c = CurrentCategory();
     const std::uint64_t changes = TLongWork::ChangeCount();
-    const bool onReader = c && ReaderOf(c) != nullptr;
-    const int answer =
-        onReader
-            ? ShowMessageBox(QStringLiteral("是否彻底删除选中的项目？\r\n\r\n阅读器上没有回收站，"
-                                            "图书删除后无法恢复。"),
-                             QStringLiteral("确认"), mbYesNo | mbIconQuestion)
-            : ShowMessageBox(QStringLiteral("是否将选中的项目删除至回收站？\r\n\r\n选择 是 "
-                                            "删除至回收站\r\n选择 否 彻底删除"),
-                             QStringLiteral("确认"), mbYesNoCancel | mbIconQuestion);
-    if (answer != mrYes && (onReader || answer != mrNo)) return;
-    const bool toTrash = !onReader && answer == mrYes;
+    bool toTrash = false;
+    if (!AskDelete(c && ReaderOf(c) != nullptr, QStringLiteral("项目"),
+                   QStringLiteral("图书删除后无法恢复。"), toTrash))
+        return;
     if (changes != TLongWork::ChangeCount() || CurrentCategory() != c) {
         ShowStaleAnswer(changes);
         return;

@@ -261,6 +261,10 @@ private:
     void SearchFinished();
     void ShowSearchPlaceholder(bool show);
     bool Run(QAction* action);
+    // Asks before deleting the selected shelf or books (`what`): to the recycle bin or for good on
+    // the computer, for good on a reader (`forGood` says what is lost). False when nothing is to
+    // be deleted.
+    bool AskDelete(bool onReader, const QString& what, const QString& forGood, bool& toTrash);
     // A question's answer no longer holds (LongWork.h): says why, once.
     void ShowStaleAnswer(std::uint64_t changesBefore);
     void PopupBelow(QMenu* menu, QWidget* anchor, int dx);

@@ -3,6 +3,7 @@
 // books while the reader leaves, a question answered after the reader was replugged, the update
 // window told to go during its own wait, and rows that are read outside of painting.
 #include "../Support/FakeRoot.h"
+#include "../Support/WindowTestUtil.h"
 #include "BookListModel.h"
 #include "Categories.h"
 #include "LongWork.h"
@@ -31,14 +32,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-void MakeFile(const QString& path, const QByteArray& bytes = "book")
-{
-    QDir().mkpath(path.left(path.lastIndexOf(u'/')));
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    f.write(bytes);
-}
-
 // Every file below a folder with its contents, to see that nothing outside a target changed.
 QMap<QString, QByteArray> Snapshot(const QString& folder)
 {
@@ -52,40 +45,6 @@ QMap<QString, QByteArray> Snapshot(const QString& folder)
     }
     return files;
 }
-
-// Whether `item` is listed anywhere in the loaded model; compares addresses only, so it can be
-// asked of a pointer that may be stale.
-bool Known(TCategory* category, const TFileItem* item)
-{
-    for (int i = 0; i < category->ItemCount(); ++i)
-        if (category->Items()[i] == item) return true;
-    for (int i = 0; i < category->CategoryCount(); ++i)
-        if (Known(category->Category(i), item)) return true;
-    return false;
-}
-
-// Answers message boxes in order; a step can run inside the answer, where the box would pump.
-struct TAnswers
-{
-    std::deque<int> Queue;
-    QStringList Texts;
-    std::function<void(const QString&)> OnAsk;
-    TAnswers()
-    {
-        SetMessageBoxAnswer([this](const QString& text, const QString&, unsigned) {
-            Texts << text;
-            if (OnAsk) {
-                auto ask = std::move(OnAsk);
-                ask(text);
-            }
-            if (Queue.empty()) return int(mrOk);
-            const int answer = Queue.front();
-            Queue.pop_front();
-            return answer;
-        });
-    }
-    ~TAnswers() { SetMessageBoxAnswer(nullptr); }
-};
 
 const char* const ReaderMount = "/media/user/READER";
 
@@ -267,7 +226,9 @@ private slots:
         TAnswers answers;
         Focus(Shelf(Reader(), "r-shelf"));
         const auto before = Snapshot(ReaderFolder());
-        answers.OnAsk = [this](const QString&) {
+        bool asked = false;
+        answers.OnAsk = [this, &asked](const QString&) {
+            if (std::exchange(asked, true)) return;
             Unplug();
             QTest::qWait(300);
             Plug();

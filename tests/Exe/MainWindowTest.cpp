@@ -1,6 +1,7 @@
 // The main window on real folders: what the navigator's focus shows, sorting, dragging,
 // shelf names, adding and deleting books, the enabling rules, the search and the close query.
 // Dialogs are answered through the message box's and input dialog's test hooks.
+#include "../Support/WindowTestUtil.h"
 #include "BookListModel.h"
 #include "Categories.h"
 #include "ModelGuard.h"
@@ -23,36 +24,6 @@
 
 #include <deque>
 #include <memory>
-
-namespace {
-
-void MakeFile(const QString& path, const QByteArray& bytes = "book")
-{
-    QDir().mkpath(path.left(path.lastIndexOf(u'/')));
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    f.write(bytes);
-}
-
-// Answers message boxes in order and records what they said.
-struct TAnswers
-{
-    std::deque<int> Queue;
-    QStringList Texts;
-    TAnswers()
-    {
-        SetMessageBoxAnswer([this](const QString& text, const QString&, unsigned) {
-            Texts << text;
-            if (Queue.empty()) return int(mrOk);
-            const int answer = Queue.front();
-            Queue.pop_front();
-            return answer;
-        });
-    }
-    ~TAnswers() { SetMessageBoxAnswer(nullptr); }
-};
-
-} // namespace
 
 class MainWindowTest : public QObject
 {

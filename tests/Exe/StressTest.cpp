@@ -8,6 +8,7 @@
 // The seed is printed; KORVEL_STRESS_SEED replays one, KORVEL_STRESS_STEPS and
 // KORVEL_STRESS_SECONDS bound the run (at most 4000 steps and 100 s by default).
 #include "../Support/FakeRoot.h"
+#include "../Support/WindowTestUtil.h"
 #include "BookListModel.h"
 #include "Categories.h"
 #include "LongWork.h"
@@ -49,20 +50,11 @@ void RecordPaintWarnings(QtMsgType type, const QMessageLogContext&, const QStrin
         PaintWarnings << text;
 }
 
-void MakeFile(const QString& path, const QByteArray& bytes)
+void WriteFile(const QString& path, const QByteArray& bytes)
 {
     QDir().mkpath(path.left(path.lastIndexOf(u'/')));
     QFile f(path);
     if (f.open(QIODevice::WriteOnly | QIODevice::Truncate)) f.write(bytes);
-}
-
-bool Known(TCategory* category, const TFileItem* item)
-{
-    for (int i = 0; i < category->ItemCount(); ++i)
-        if (category->Items()[i] == item) return true;
-    for (int i = 0; i < category->CategoryCount(); ++i)
-        if (Known(category->Category(i), item)) return true;
-    return false;
 }
 
 void Collect(TCategory* category, QList<TCategory*>& out)
@@ -211,7 +203,7 @@ class StressTest : public QObject
             const QString name = Chance(30) ? QStringLiteral("shared.txt")
                                             : QStringLiteral("new-%1.txt").arg(++FBookCounter);
             files << FDir->filePath("source/" + name);
-            MakeFile(files.last(), "added book " + QByteArray::number(FBookCounter));
+            WriteFile(files.last(), "added book " + QByteArray::number(FBookCounter));
         }
         return files;
     }
@@ -415,16 +407,16 @@ private slots:
         }
         for (int s = 0; s < 3; ++s)
             for (int b = 0; b < 4; ++b) {
-                MakeFile(Lib(QStringLiteral("shelf %1/book %1-%2.txt").arg(s).arg(b)), "local");
-                MakeFile(FReaders[0].Folder + QStringLiteral("/r shelf %1/book r%1-%2.txt")
+                WriteFile(Lib(QStringLiteral("shelf %1/book %1-%2.txt").arg(s).arg(b)), "local");
+                WriteFile(FReaders[0].Folder + QStringLiteral("/r shelf %1/book r%1-%2.txt")
                                                   .arg(s)
                                                   .arg(b),
                          "reader");
             }
-        MakeFile(Lib("shelf 0/sub/book deep.txt"), "deep");
-        MakeFile(FReaders[1].Folder + "/card shelf/book c.txt", "card");
-        MakeFile(FReaders[0].Folder + "/_sys_/system.bin", "reader's own");
-        MakeFile(FDir->filePath("outside/keep.txt"), "never touched");
+        WriteFile(Lib("shelf 0/sub/book deep.txt"), "deep");
+        WriteFile(FReaders[1].Folder + "/card shelf/book c.txt", "card");
+        WriteFile(FReaders[0].Folder + "/_sys_/system.bin", "reader's own");
+        WriteFile(FDir->filePath("outside/keep.txt"), "never touched");
         TSystemCategory::SetLocalLibraryPath(Lib());
         TBrowserCategory::SetHomeFileName(FDir->filePath("home.dll"));
         QDir().mkpath(FDir->filePath("cwd"));

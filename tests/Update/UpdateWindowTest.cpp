@@ -1,6 +1,7 @@
 // The update window driven through its commands against a loopback server, with the main
 // window it belongs to: what a check offers, when it asks, what the exit and the close query
 // do, and a whole firmware installation onto a reader folder.
+#include "../Support/WindowTestUtil.h"
 #include "Categories.h"
 #include "DevID.h"
 #include "Folders.h"
@@ -35,39 +36,11 @@
 
 namespace {
 
-void MakeFile(const QString& path, const QByteArray& bytes)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    f.write(bytes);
-}
-
 QByteArray ReadFile(const QString& path)
 {
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
-
-// Answers message boxes in order and records what they said.
-struct TAnswers
-{
-    std::deque<int> Queue;
-    QStringList Texts;
-    std::function<void(const QString&)> OnAsk;
-    TAnswers()
-    {
-        SetMessageBoxAnswer([this](const QString& text, const QString&, unsigned) {
-            Texts << text;
-            if (OnAsk) OnAsk(text);
-            if (Queue.empty()) return int(mrOk);
-            const int answer = Queue.front();
-            Queue.pop_front();
-            return answer;
-        });
-    }
-    ~TAnswers() { SetMessageBoxAnswer(nullptr); }
-};
 
 // A ".pkg" entry: 16 leading bytes, 20 header bytes, the payload length, the payload, a tail.
 QByteArray PkgEntry(const QByteArray& payload)
