@@ -74,11 +74,6 @@ QString TBookListModel::Text(TFileItem* item, int column)
     }
 }
 
-void TBookListModel::InitRow(TFileItem* item) const
-{
-    RequestLoad(item);
-}
-
 void TBookListModel::RequestLoad(TFileItem* item) const
 {
     if (!item || item->Loaded() || item->ViewNode != this || FPending.contains(item) ||
@@ -109,12 +104,6 @@ void TBookListModel::LoadNext()
     if (!FPending.isEmpty()) FLoadTimer->start();
 }
 
-void TBookListModel::LoadPending()
-{
-    while (!FPending.isEmpty())
-        EnsureRowLoaded(FPending.takeFirst());
-}
-
 void TBookListModel::Register(TFileItem* item)
 {
     item->ViewNode = this;
@@ -131,7 +120,7 @@ QVariant TBookListModel::data(const QModelIndex& index, int role) const
     TFileItem* item = Item(index.row());
     if (!item || index.column() < 0 || index.column() >= ColumnCount) return {};
     if (role == Qt::DisplayRole || role == Qt::ToolTipRole) {
-        InitRow(item);
+        RequestLoad(item);
         return Text(item, index.column());
     }
     if (role == Qt::TextAlignmentRole && index.column() >= SizeColumn && index.column() <= 12)

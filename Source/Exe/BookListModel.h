@@ -48,8 +48,6 @@ public:
     void EnsureRowLoaded(TFileItem* item) const;
     // Books queued for reading.
     int PendingLoads() const { return static_cast<int>(FPending.size()); }
-    // Reads every queued book now (tests, and a caller that needs the texts of what is shown).
-    void LoadPending();
 
     void Clear();
     void SetRows(const QList<TFileItem*>& rows);
@@ -67,7 +65,6 @@ public:
 
 private:
     bool LessThan(TFileItem* a, TFileItem* b) const;
-    void InitRow(TFileItem* item) const;
     void Register(TFileItem* item);
     void Unregister(TFileItem* item);
     void LoadNext();

@@ -54,12 +54,6 @@ QString ErrorText(int negatedError)
     return QString::fromLocal8Bit(strerror(-negatedError));
 }
 
-// What the user is told when a shelf cannot be used any more (CheckShelf's answer).
-QString ShelfGoneText(int negatedError)
-{
-    return negatedError == -ENODEV ? QStringLiteral("操作失败，阅读器已断开连接。")
-                                   : QStringLiteral("操作失败，书架已不存在。");
-}
 
 } // namespace
 
@@ -335,7 +329,7 @@ void TXALVarnixForm::NewFolder()
     const bool shown = FNavigatorModel->rowCount(parentIndex) == c->CategoryCount();
     if (CurrentCategory() != c) return; // the focus moved while the name was asked for
     if (const int gone = CheckShelf(c)) {
-        ShowMessageBox(ShelfGoneText(gone), QString(), mbOK | mbIconExclamation);
+        ShowMessageBox(FailureText(gone), QString(), mbOK | mbIconExclamation);
         return;
     }
     const int index = CreateBookshelf(c, name);
@@ -466,7 +460,7 @@ void TXALVarnixForm::AddBooks(const QStringList& files)
         }
         // The shelf (or its reader) may have gone while the question or the last copy ran.
         if (const int gone = CheckShelf(c)) {
-            ShowMessageBox(ShelfGoneText(gone), QString(), mbOK | mbIconExclamation);
+            ShowMessageBox(FailureText(gone), QString(), mbOK | mbIconExclamation);
             cancelled = true;
             break;
         }
@@ -522,7 +516,7 @@ void TXALVarnixForm::DeleteBooks()
         TFileItem* book = books[i];
         progress.SetStepText(QStringLiteral("正在删除 %1 ...").arg(book->Name()), 1);
         if (const int gone = CheckShelf(book->Parent())) {
-            ShowMessageBox(ShelfGoneText(gone), QString(), mbOK | mbIconExclamation);
+            ShowMessageBox(FailureText(gone), QString(), mbOK | mbIconExclamation);
             break;
         }
         if (!DeleteBook(book, toTrash)) {

@@ -64,8 +64,9 @@ private:
     QString BookInfoTextOf(TBookInfoOffset field) const;
 };
 
-// Why a copy of books stopped, in the user's words; the books copied before it stay.
-QString CopyFailureText(int negatedError)
+} // namespace
+
+QString TXALVarnixForm::FailureText(int negatedError)
 {
     switch (-negatedError) {
     case ENOSPC:
@@ -80,8 +81,6 @@ QString CopyFailureText(int negatedError)
         return QStringLiteral("操作失败，请稍后再试。");
     }
 }
-
-} // namespace
 
 QString TFileItemBook::BookInfoTextOf(TBookInfoOffset field) const
 {
@@ -511,7 +510,7 @@ bool TXALVarnixForm::DropBooks(TCategory* target, int effect)
     FNavigatorModel->Refresh(target);
     if (TCategory* current = CurrentCategory()) FNavigatorModel->Refresh(current);
     if (result != 0 && result != -ECANCELED) {
-        ShowMessageBox(CopyFailureText(result), QString(), mbOK | mbIconExclamation);
+        ShowMessageBox(FailureText(result), QString(), mbOK | mbIconExclamation);
         return false;
     }
     return result == 0;

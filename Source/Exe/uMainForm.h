@@ -265,6 +265,9 @@ private:
     // the computer, for good on a reader (`forGood` says what is lost). False when nothing is to
     // be deleted.
     bool AskDelete(bool onReader, const QString& what, const QString& forGood, bool& toTrash);
+    // Why a file operation failed, in the user's words (a shelf or reader that has gone, a full
+    // or read-only device; the operation's own message otherwise).
+    static QString FailureText(int negatedError);
     // A question's answer no longer holds (LongWork.h): says why, once.
     void ShowStaleAnswer(std::uint64_t changesBefore);
     void PopupBelow(QMenu* menu, QWidget* anchor, int dx);

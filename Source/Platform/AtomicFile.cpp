@@ -161,22 +161,19 @@ int TCopyBatch::Commit()
     // itself.
     std::vector<dev_t> flushed;
     for (const TPending& p : FPending) {
-        const int fd = open(p.Temporary.constData(), O_RDONLY | O_CLOEXEC);
-        if (fd < 0) {
+        struct stat st;
+        if (stat(p.Temporary.constData(), &st) != 0) {
             error = errno;
             break;
         }
-        struct stat st;
-        bool ok = fstat(fd, &st) == 0;
-        if (ok && FPending.size() == 1) {
-            ok = fsync(fd) == 0;
-        } else if (ok && std::find(flushed.begin(), flushed.end(), st.st_dev) == flushed.end()) {
-            ok = syncfs(fd) == 0;
-            flushed.push_back(st.st_dev);
-        }
-        if (!ok) error = errno;
-        close(fd);
+        const bool single = FPending.size() == 1;
+        if (!single && std::find(flushed.begin(), flushed.end(), st.st_dev) != flushed.end())
+            continue;
+        const int fd = open(p.Temporary.constData(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0 || (single ? fsync(fd) : syncfs(fd)) != 0) error = errno;
+        if (fd >= 0) close(fd);
         if (error) break;
+        flushed.push_back(st.st_dev);
     }
     std::vector<QByteArray> folders;
     size_t placed = 0;

@@ -2,6 +2,8 @@
 
 #include <QFile>
 
+#include <climits>
+#include <cstdlib>
 #include <dirent.h>
 #include <sys/stat.h>
 
@@ -115,6 +117,17 @@ QString FromQtPath(const QString& qtPath)
     }
     closedir(dir);
     return found;
+}
+
+bool LeadsBackUp(const QByteArray& link)
+{
+    char resolved[PATH_MAX];
+    if (!realpath(link.constData(), resolved)) return false;
+    const QByteArray target(resolved);
+    const qsizetype slash = link.lastIndexOf('/');
+    if (!realpath(slash > 0 ? link.left(slash).constData() : "/", resolved)) return false;
+    const QByteArray folder(resolved);
+    return target == "/" || folder == target || folder.startsWith(target + '/');
 }
 
 bool HasForeignBytes(const QString& path)

@@ -29,6 +29,10 @@ qint64 Size(const QString& path);
 // Returns `qtPath` itself when it names a file as it is, or when nothing matches.
 QString FromQtPath(const QString& qtPath);
 
+// True when `link` (given by its bytes) leads to a folder that holds it: its own folder, one
+// above, or the root. Following it would walk in a circle.
+bool LeadsBackUp(const QByteArray& link);
+
 // True when the path holds bytes that are not UTF-8.
 bool HasForeignBytes(const QString& path);
 

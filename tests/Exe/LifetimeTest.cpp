@@ -32,20 +32,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Every file below a folder with its contents, to see that nothing outside a target changed.
-QMap<QString, QByteArray> Snapshot(const QString& folder)
-{
-    QMap<QString, QByteArray> files;
-    QDirIterator it(folder, QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot,
-                    QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        const QString path = it.next();
-        QFile f(path);
-        if (f.open(QIODevice::ReadOnly)) files.insert(path, f.readAll());
-    }
-    return files;
-}
-
 const char* const ReaderMount = "/media/user/READER";
 
 } // namespace
@@ -225,7 +211,7 @@ private slots:
     {
         TAnswers answers;
         Focus(Shelf(Reader(), "r-shelf"));
-        const auto before = Snapshot(ReaderFolder());
+        const auto before = FileSnapshot({ReaderFolder()});
         bool asked = false;
         answers.OnAsk = [this, &asked](const QString&) {
             if (std::exchange(asked, true)) return;
@@ -240,7 +226,7 @@ private slots:
         FForm->DeleteFolder();
         QCOMPARE(answers.Texts.size(), 2);
         QCOMPARE(answers.Texts[1], QStringLiteral("阅读器在您确认时已连接或断开，操作已取消。"));
-        QCOMPARE(Snapshot(ReaderFolder()), before);
+        QCOMPARE(FileSnapshot({ReaderFolder()}), before);
         WaitAttached(true);
         QVERIFY(QDir(ReaderFolder("r-shelf")).exists());
 

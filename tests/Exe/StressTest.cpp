@@ -106,21 +106,8 @@ class StressTest : public QObject
     // folders outside, the working folder.
     QMap<QString, QByteArray> Files() const
     {
-        QMap<QString, QByteArray> files;
-        for (const QString& folder : {FDir->filePath("Storages"), FDir->filePath("root/media"),
-                                      FDir->filePath("outside"), FDir->filePath("cwd")}) {
-            QDirIterator it(folder, QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot | QDir::System,
-                            QDirIterator::Subdirectories);
-            while (it.hasNext()) {
-                const QString path = it.next();
-                QFile f(path);
-                files.insert(path, f.open(QIODevice::ReadOnly)
-                                       ? QCryptographicHash::hash(f.readAll(),
-                                                                  QCryptographicHash::Md5)
-                                       : QByteArray("?"));
-            }
-        }
-        return files;
+        return FileSnapshot({FDir->filePath("Storages"), FDir->filePath("root/media"),
+                             FDir->filePath("outside"), FDir->filePath("cwd")});
     }
 
     bool AllowedPath(const QString& path) const

@@ -178,16 +178,13 @@ TEST(FileOperations, AFailedCopyLeavesNoHalfWrittenBook)
     shelf.EnsureLoaded();
 
     // A file size limit stands in for a full disk or an unplugged reader.
-    struct rlimit saved;
-    getrlimit(RLIMIT_FSIZE, &saved);
-    signal(SIGXFSZ, SIG_IGN);
-    struct rlimit small = saved;
-    small.rlim_cur = 4096;
-    setrlimit(RLIMIT_FSIZE, &small);
-    const int result = AddBook(&shelf, dir.filePath("in/book.txt"));
-    TFileItem* item = shelf.Item(0);
-    setrlimit(RLIMIT_FSIZE, &saved);
-    signal(SIGXFSZ, SIG_DFL);
+    int result;
+    TFileItem* item;
+    {
+        TFileSizeLimit limit(4096);
+        result = AddBook(&shelf, dir.filePath("in/book.txt"));
+        item = shelf.Item(0);
+    }
 
     EXPECT_EQ(result, -1);
     EXPECT_EQ(ReadFile(dir.filePath("shelf/book.txt")), "the old copy");
@@ -520,18 +517,14 @@ TEST(FileOperations, ABatchThatStopsKeepsWhatWasCopied)
     EXPECT_EQ(FilesUnder(dir.filePath("lib/to")), QStringList({"1.txt"}));
     EXPECT_GE(calls, 2);
 
-    // The device fills up at the third book (a file size limit stands in for it).
+    // The device is full (a file size limit stands in for it).
     QDir(dir.filePath("lib/to")).removeRecursively();
     MakeFolder(dir.filePath("lib/to"));
-    struct rlimit saved;
-    getrlimit(RLIMIT_FSIZE, &saved);
-    signal(SIGXFSZ, SIG_IGN);
-    struct rlimit small = saved;
-    small.rlim_cur = 1024;
-    setrlimit(RLIMIT_FSIZE, &small);
-    const int full = CopyOrMoveBooks(to, {books[0], books[2]}, false, TBooksProgress());
-    setrlimit(RLIMIT_FSIZE, &saved);
-    signal(SIGXFSZ, SIG_DFL);
+    int full;
+    {
+        TFileSizeLimit limit(1024);
+        full = CopyOrMoveBooks(to, {books[0], books[2]}, false, TBooksProgress());
+    }
     EXPECT_EQ(full, -EFBIG);
     EXPECT_TRUE(FilesUnder(dir.filePath("lib/to")).isEmpty()); // nothing half-written
 

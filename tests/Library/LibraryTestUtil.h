@@ -7,6 +7,9 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
+#include <sys/resource.h>
+
 // Builds real folder trees in a temporary directory.
 inline void MakeFile(const QString& path, const QByteArray& bytes = "book")
 {
@@ -35,3 +38,28 @@ template <typename TList> QStringList NamesOf(const TList& list)
     names.sort();
     return names;
 }
+
+// A file size limit for the life of the object, standing in for a full disk or an unplugged
+// reader: writes past `bytes` fail (with EFBIG; the signal is ignored meanwhile).
+class TFileSizeLimit
+{
+public:
+    explicit TFileSizeLimit(rlim_t bytes)
+    {
+        getrlimit(RLIMIT_FSIZE, &FSaved);
+        signal(SIGXFSZ, SIG_IGN);
+        struct rlimit small = FSaved;
+        small.rlim_cur = bytes;
+        setrlimit(RLIMIT_FSIZE, &small);
+    }
+    ~TFileSizeLimit()
+    {
+        setrlimit(RLIMIT_FSIZE, &FSaved);
+        signal(SIGXFSZ, SIG_DFL);
+    }
+    TFileSizeLimit(const TFileSizeLimit&) = delete;
+    TFileSizeLimit& operator=(const TFileSizeLimit&) = delete;
+
+private:
+    struct rlimit FSaved;
+};

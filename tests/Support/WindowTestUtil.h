@@ -3,8 +3,11 @@
 #include "Categories.h"
 #include "uMsgDlg.h"
 
+#include <QCryptographicHash>
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
+#include <QMap>
 #include <QStringList>
 #include <QtTest>
 
@@ -51,4 +54,23 @@ inline bool Known(TCategory* category, const TFileItem* item)
     for (int i = 0; i < category->CategoryCount(); ++i)
         if (Known(category->Category(i), item)) return true;
     return false;
+}
+
+// Every file below the folders, each with a hash of its contents: two snapshots that differ show
+// which files a step changed, added or removed.
+inline QMap<QString, QByteArray> FileSnapshot(const QStringList& folders)
+{
+    QMap<QString, QByteArray> files;
+    for (const QString& folder : folders) {
+        QDirIterator it(folder, QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot | QDir::System,
+                        QDirIterator::Subdirectories);
+        while (it.hasNext()) {
+            const QString path = it.next();
+            QFile f(path);
+            files.insert(path, f.open(QIODevice::ReadOnly)
+                                   ? QCryptographicHash::hash(f.readAll(), QCryptographicHash::Md5)
+                                   : QByteArray("?"));
+        }
+    }
+    return files;
 }

@@ -24,6 +24,13 @@ std::uint32_t Bit(char letter)
     return 1u << (letter - 'A');
 }
 
+// Calls `step` with every drive letter of a unit mask, from A up.
+template <typename TStep> void ForEachDrive(std::uint32_t unitMask, TStep step)
+{
+    for (int bit = 0; bit < DriveBits; ++bit)
+        if (unitMask & (1u << bit)) step(static_cast<char>('A' + bit));
+}
+
 } // namespace
 
 char DriveLetterOfUnitMask(std::uint32_t unitMask)
@@ -132,8 +139,7 @@ TDeviceMonitor::TDeviceMonitor(QObject* parent) : QObject(parent)
     connect(FWatcher, &TMountTableWatcher::VolumesRemoved, this,
             &TDeviceMonitor::VolumeRemoveComplete);
     connect(FWatcher, &TMountTableWatcher::VolumesLeaving, this, [this](std::uint32_t mask) {
-        for (int bit = 0; bit < DriveBits; ++bit)
-            if (mask & (1u << bit)) DoLeaving(static_cast<char>('A' + bit));
+        ForEachDrive(mask, [this](char drive) { DoLeaving(drive); });
     });
 }
 
@@ -176,22 +182,18 @@ bool TDeviceMonitor::QueryRemove(char drive)
 // were plugged in (or pulled out) at once, and each must arrive (or leave).
 void TDeviceMonitor::VolumeArrival(std::uint32_t unitMask)
 {
-    for (int bit = 0; bit < DriveBits; ++bit) {
-        if (!(unitMask & (1u << bit))) continue;
-        const char drive = static_cast<char>('A' + bit);
+    ForEachDrive(unitMask, [this](char drive) {
         AddDrive(drive);
         DoArrival(drive);
-    }
+    });
 }
 
 void TDeviceMonitor::VolumeRemoveComplete(std::uint32_t unitMask)
 {
-    for (int bit = 0; bit < DriveBits; ++bit) {
-        if (!(unitMask & (1u << bit))) continue;
-        const char drive = static_cast<char>('A' + bit);
+    ForEachDrive(unitMask, [this](char drive) {
         DoRemoval(drive);
         RemoveDrive(drive);
-    }
+    });
 }
 
 bool TDeviceMonitor::VolumeQueryRemove(std::uint32_t unitMask)

@@ -1,12 +1,11 @@
 #include "Categories.h"
 
-#include "FileNames.h"
-
-#include "FileInfo.h"
-#include "Folders.h"
-#include "FormatFileSize.h"
 #include "DriveTable.h"
 #include "FileAttributes.h"
+#include "FileInfo.h"
+#include "FileNames.h"
+#include "Folders.h"
+#include "FormatFileSize.h"
 #include "IniFile.h"
 #include "ModelGuard.h"
 
@@ -16,14 +15,12 @@
 #include <QUrl>
 
 #include <algorithm>
-#include <climits>
-#include <cstdlib>
 #include <cstring>
-#include <strings.h>
 #include <dirent.h>
 #include <fcntl.h>
 #include <mutex>
 #include <sys/stat.h>
+#include <strings.h>
 #include <unistd.h>
 
 namespace {
@@ -100,7 +97,6 @@ template <typename TVisit> void EnumerateFolder(const QString& folder, TVisit vi
     if (!dir) return;
     const int dirFd = dirfd(dir);
     const bool onFat = FileAttributes::OnFatVolume(dirFd);
-    QByteArray resolvedFolder; // made when the first link to a folder is met
     while (dirent* entry = readdir(dir)) {
         if (entry->d_name[0] == '.') continue;
         bool isDir = entry->d_type == DT_DIR;
@@ -111,17 +107,9 @@ template <typename TVisit> void EnumerateFolder(const QString& folder, TVisit vi
             if (!isDir && !S_ISREG(st.st_mode)) continue;
             // A link to this folder or one above it would make shelves inside themselves for
             // ever (and the search would walk them): it is left out.
-            if (isDir && entry->d_type == DT_LNK) {
-                char resolved[PATH_MAX];
-                if (resolvedFolder.isEmpty() && realpath(path.constData(), resolved))
-                    resolvedFolder = resolved;
-                const QByteArray link = path + '/' + entry->d_name;
-                if (!realpath(link.constData(), resolved)) continue;
-                const QByteArray target(resolved);
-                if (target == "/" || resolvedFolder == target ||
-                    resolvedFolder.startsWith(target + '/'))
-                    continue;
-            }
+            if (isDir && entry->d_type == DT_LNK &&
+                FileNames::LeadsBackUp(path + '/' + entry->d_name))
+                continue;
         } else if (!isDir && entry->d_type != DT_REG) {
             continue; // devices, sockets and pipes are no books
         }

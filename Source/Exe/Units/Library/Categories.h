@@ -128,8 +128,6 @@ public:
     }
     T* Get() const { return FObject && !FLife.expired() ? FObject : nullptr; }
     explicit operator bool() const { return Get() != nullptr; }
-    // True for the very object it was made for, while that object lives.
-    bool Is(const T* object) const { return object && Get() == object; }
 
 private:
     T* FObject = nullptr;

@@ -12,11 +12,8 @@
 #include <QStandardPaths>
 
 #include <cerrno>
-#include <climits>
-#include <cstdlib>
 #include <dirent.h>
 #include <fcntl.h>
-#include <filesystem>
 #include <functional>
 #include <vector>
 #include <stdio.h>
@@ -55,11 +52,43 @@ bool Exists(const QString& path)
     return lstat(Native(path).constData(), &st) == 0;
 }
 
-int RemoveForGood(const QString& path)
+// Deletes a file, or a folder and everything in it file by file, telling `progress` how far it
+// is; links are removed, never followed. Returns 0, ECANCELED when told to stop, or an errno
+// value.
+int RemoveForGood(const QString& path, const TDeleteProgress& progress = {})
 {
-    std::error_code ec;
-    std::filesystem::remove_all(std::filesystem::path(Native(path).toStdString()), ec);
-    return ec ? ec.value() : 0;
+    std::vector<QByteArray> files;
+    std::vector<QByteArray> folders; // deepest last
+    struct stat top;
+    if (lstat(Native(path).constData(), &top) != 0) return errno;
+    if (S_ISDIR(top.st_mode))
+        for (std::vector<QByteArray> pending{Native(path)}; !pending.empty();) {
+            const QByteArray folder = pending.back();
+            pending.pop_back();
+            folders.push_back(folder);
+            DIR* dir = opendir(folder.constData());
+            if (!dir) return errno;
+            while (dirent* entry = readdir(dir)) {
+                if (strcmp(entry->d_name, ".") == 0 || strcmp(entry->d_name, "..") == 0) continue;
+                const QByteArray child = folder + '/' + entry->d_name;
+                struct stat st;
+                if (lstat(child.constData(), &st) == 0 && S_ISDIR(st.st_mode))
+                    pending.push_back(child);
+                else
+                    files.push_back(child);
+            }
+            closedir(dir);
+        }
+    else
+        files.push_back(Native(path));
+    const int total = static_cast<int>(files.size());
+    for (int i = 0; i < total; ++i) {
+        if (unlink(files[size_t(i)].constData()) != 0 && errno != ENOENT) return errno;
+        if (progress && !progress(i + 1, total)) return ECANCELED;
+    }
+    for (auto it = folders.rbegin(); it != folders.rend(); ++it)
+        if (rmdir(it->constData()) != 0 && errno != ENOENT) return errno;
+    return 0;
 }
 
 int MoveToTrash(const QString& path)
@@ -112,19 +141,6 @@ int ForEachEntry(const QString& source, const QString& target,
     return error;
 }
 
-// True when the folder `linkTarget` (a resolved path) is `folder` itself or one of its
-// ancestors: following a link there would walk in a circle.
-bool IsSelfOrAncestor(const QByteArray& linkTarget, const QByteArray& folder)
-{
-    return folder == linkTarget || folder.startsWith(linkTarget + '/') || linkTarget == "/";
-}
-
-QByteArray RealPath(const QByteArray& path)
-{
-    char resolved[PATH_MAX];
-    return realpath(path.constData(), resolved) ? QByteArray(resolved) : QByteArray();
-}
-
 // One copy of files and folders. The files go through one batch, made durable once at the end;
 // the folders it made get the source's permissions only after that, so a read-only shelf is
 // filled before it becomes read-only.
@@ -141,10 +157,7 @@ public:
         if (lstat(Native(source).constData(), &st) != 0) return errno;
         if (S_ISLNK(st.st_mode)) {
             if (stat(Native(source).constData(), &st) != 0) return 0; // dangling: nothing to copy
-            if (S_ISDIR(st.st_mode)) {
-                const QByteArray parent = RealPath(Native(source.left(source.lastIndexOf(u'/'))));
-                if (IsSelfOrAncestor(RealPath(Native(source)), parent)) return 0;
-            }
+            if (S_ISDIR(st.st_mode) && FileNames::LeadsBackUp(Native(source))) return 0;
         }
         if (!S_ISDIR(st.st_mode)) return S_ISREG(st.st_mode) ? FBatch.Add(source, target) : 0;
 
@@ -225,44 +238,6 @@ int CreateBookshelf(TCategory* parent, const QString& name)
         new TFileSystemCategory(name, path, isModifiable | isContainer));
 }
 
-namespace {
-
-// Deletes a folder and everything in it, file by file, telling `progress` how far it is; links
-// are removed, never followed. Returns 0, ECANCELED when told to stop, or an errno value.
-int RemoveWithProgress(const QString& path, const TDeleteProgress& progress)
-{
-    std::vector<QByteArray> files;
-    std::vector<QByteArray> folders; // deepest last
-    std::vector<QByteArray> pending{Native(path)};
-    while (!pending.empty()) {
-        const QByteArray folder = pending.back();
-        pending.pop_back();
-        folders.push_back(folder);
-        DIR* dir = opendir(folder.constData());
-        if (!dir) return errno;
-        while (dirent* entry = readdir(dir)) {
-            if (strcmp(entry->d_name, ".") == 0 || strcmp(entry->d_name, "..") == 0) continue;
-            const QByteArray child = folder + '/' + entry->d_name;
-            struct stat st;
-            if (lstat(child.constData(), &st) == 0 && S_ISDIR(st.st_mode))
-                pending.push_back(child);
-            else
-                files.push_back(child);
-        }
-        closedir(dir);
-    }
-    const int total = static_cast<int>(files.size());
-    for (int i = 0; i < total; ++i) {
-        if (unlink(files[size_t(i)].constData()) != 0 && errno != ENOENT) return errno;
-        if (progress && !progress(i + 1, total)) return ECANCELED;
-    }
-    for (auto it = folders.rbegin(); it != folders.rend(); ++it)
-        if (rmdir(it->constData()) != 0 && errno != ENOENT) return errno;
-    return 0;
-}
-
-} // namespace
-
 int DeleteBookshelf(TCategory* category, bool toTrash)
 {
     return DeleteBookshelf(category, toTrash, TDeleteProgress());
@@ -279,7 +254,7 @@ int DeleteBookshelf(TCategory* category, bool toTrash, const TDeleteProgress& pr
     // A reader has no recycle bin: a trash folder on it would keep the space taken.
     if (ReaderOf(category)) toTrash = false;
     const int error = toTrash        ? MoveToTrash(path)
-                      : Exists(path) ? RemoveWithProgress(path, progress)
+                      : Exists(path) ? RemoveForGood(path, progress)
                                      : ENOENT;
     if (!error && Exists(path)) return -EIO; // never report a folder that is still there as gone
     return -error;
