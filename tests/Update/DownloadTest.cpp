@@ -208,6 +208,62 @@ TEST_F(Download, TerminateWhileDownloadingLeavesNoTmp)
     EXPECT_EQ(owner.Codes, std::vector<int>{TUpdateThread::cmDownloadFailed});
 }
 
+// A server that sends more than the bound fails the download, with or without a length.
+TEST_F(Download, MoreThanTheBoundFails)
+{
+    TServer server("http", Served.path());
+    ASSERT_NE(server.Port, 0);
+    const struct
+    {
+        const char* Path;
+        qint64 Max;
+    } cases[] = {{"/pkg.zip", 100 * 1024}, {"/nosize", 8 * 1024}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Path);
+        TOwner owner;
+        TUpdateThread thread(QStringLiteral("http://127.0.0.1:%1").arg(server.Port) + c.Path,
+                             &owner, Target);
+        thread.MaxBytes = c.Max;
+        thread.start();
+        thread.WaitFor();
+        EXPECT_EQ(thread.Result, TUpdateThread::cmDownloadFailed);
+        ExpectNothingLeft();
+    }
+    // At the bound exactly, the download is whole.
+    TOwner owner;
+    TUpdateThread thread(QStringLiteral("http://127.0.0.1:%1/pkg.zip").arg(server.Port), &owner,
+                         Target);
+    thread.MaxBytes = Package.size();
+    thread.start();
+    thread.WaitFor();
+    EXPECT_EQ(thread.Result, TUpdateThread::cmDownloaded);
+    EXPECT_EQ(ReadAll(Target), Package);
+}
+
+// Package paths of the descriptor become addresses that name exactly that file.
+TEST_F(Download, PackageNamesWithBlanksAndMarks)
+{
+    EXPECT_EQ(PackageUrl("http://s/u/", "pkg\\Kelto Setup.bin"), "http://s/u/pkg/Kelto%20Setup.bin");
+    EXPECT_EQ(PackageUrl("http://s/", "a#1?x=%.zip"), "http://s/a%231%3Fx%3D%25.zip");
+    EXPECT_EQ(PackageUrl("http://s/", "固件.zip"), "http://s/%E5%9B%BA%E4%BB%B6.zip");
+
+    TServer server("http", Served.path());
+    ASSERT_NE(server.Port, 0);
+    for (const QString name : {QStringLiteral("Kelto Setup.bin"), QStringLiteral("fw #2?.zip"),
+                               QStringLiteral("100%.zip")}) {
+        SCOPED_TRACE(name.toStdString());
+        QDir(Served.path()).mkdir("sub dir");
+        WriteAll(Served.filePath("sub dir/" + name), Package);
+        TRun run;
+        const QString target = Cache.filePath(name);
+        EXPECT_EQ(::Download(PackageUrl(QStringLiteral("http://127.0.0.1:%1/").arg(server.Port),
+                                        "sub dir\\" + name),
+                             target, run),
+                  TUpdateThread::cmDownloaded);
+        EXPECT_EQ(ReadAll(target), Package);
+    }
+}
+
 TEST(CacheFileName, OnlyPlainNamesInsideTheCache)
 {
     const QString cache = QStringLiteral("/home/u/.cache/vAdaziv/UpdateCache/");

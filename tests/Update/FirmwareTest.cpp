@@ -303,6 +303,38 @@ TEST_F(WriteImageTest, UnusablePackagesFailAtOnce)
     }
 }
 
+// A small package whose entry inflates far beyond the image it declares: only the image is
+// inflated (the archive's own progress stays near its start), and an entry that declares no
+// length is refused before anything is written.
+TEST_F(WriteImageTest, InflatesNoMoreThanTheDeclaredImage)
+{
+    const QByteArray payload = Pattern(70 * 1024);
+    const QByteArray bomb = payload + QByteArray(64 << 20, '\0');
+    const QString package = Package(
+        QStringLiteral("fw.zip"), {{QStringLiteral("fw.pkg"), PkgEntry(16, payload.size(), bomb)}});
+    ASSERT_LT(QFileInfo(package).size(), 1 << 20);
+    ASSERT_TRUE(WriteImage(Host, 0x5601, package, Target));
+    EXPECT_EQ(ReadAll(Target), payload);
+    double extracted = 0;
+    for (double p : Host.Progress)
+        if (p <= 10.0) extracted = std::max(extracted, p);
+    // Header, image and one block of 64 KiB at most, out of 64 MiB: far below 1 % of 10 %.
+    EXPECT_LT(extracted, 0.05);
+
+    for (const qint32 declared : {0, -1}) {
+        SCOPED_TRACE(declared);
+        TRecordingHost host;
+        const QString noLength =
+            Package(QStringLiteral("fw0.zip"), {{QStringLiteral("fw0.pkg"), PkgEntry(16, declared, bomb)}});
+        QFile::remove(Target);
+        EXPECT_FALSE(WriteImage(host, 0x5601, noLength, Target));
+        EXPECT_EQ(host.InstallingIcons, 1);
+        EXPECT_TRUE(host.Waits.isEmpty());
+        EXPECT_FALSE(QFile::exists(Target));
+        EXPECT_FALSE(QFile::exists(WorkFile()));
+    }
+}
+
 TEST_F(WriteImageTest, ADamagedCopyOnTheDeviceFails)
 {
     const QByteArray payload = Pattern(300 * 1024);

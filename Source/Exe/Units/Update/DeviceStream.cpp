@@ -133,6 +133,15 @@ TStep Extract(TFirmwareHost& host, quint16 readerCode, const QString& packageFil
         read += n;
         const double archivePercent = total > 0 ? std::min(100.0, 100.0 * read / total) : 0.0;
         host.ShowProgress(archivePercent * 0.1, remainingSeconds);
+        // Without a declared length the image can never pass the size check; inflating the
+        // rest of the entry would only fill the disk.
+        if (stream.HeaderDone() && stream.PayloadSize <= 0) return TStep::Abort;
+        if (stream.PayloadDone()) {
+            // The rest is dropped anyway, so it is not inflated. One more read: an entry that
+            // ends here has its checksum checked by it.
+            if (zip_fread(archive.Entry, buffer.data(), buffer.size()) < 0) return TStep::Abort;
+            break;
+        }
     }
     payloadSize = stream.PayloadSize;
     const bool closed = stream.Close();

@@ -22,6 +22,10 @@ public:
     // Returns count, always. Failed file writes are remembered in Failed().
     qint64 Write(const char* data, qint64 count);
     bool Failed() const { return FFailed; }
+    // The header has been read and PayloadSize holds the declared length.
+    bool HeaderDone() const { return FHeaderDone; }
+    // The whole declared payload is in the file: nothing after it is wanted.
+    bool PayloadDone() const { return FHeaderDone && PayloadSize > 0 && Written >= PayloadSize; }
     // Flushes and closes; false when the data did not all reach the file.
     bool Close();
 

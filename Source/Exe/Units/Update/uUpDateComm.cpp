@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QUrl>
 
 #include <mutex>
 
@@ -26,6 +27,16 @@ QString SafeCacheFileName(const QString& cacheFolder, const QString& packagePath
     const QString file = QDir::cleanPath(folder + QLatin1Char('/') + name);
     if (QFileInfo(file).absolutePath() != folder) return QString();
     return file;
+}
+
+QString PackageUrl(const QString& serverUrl, const QString& packagePath)
+{
+    QString path = packagePath;
+    path.replace(QLatin1Char('\\'), QLatin1Char('/'));
+    QStringList steps = path.split(QLatin1Char('/'));
+    for (QString& step : steps)
+        step = QString::fromLatin1(QUrl::toPercentEncoding(step));
+    return serverUrl + steps.join(QLatin1Char('/'));
 }
 
 namespace {
@@ -168,11 +179,22 @@ void TUpdateThread::run()
 
 namespace {
 
-size_t WriteToFile(char* data, size_t size, size_t count, void* file)
+struct TTarget
 {
-    auto* f = static_cast<QFile*>(file);
+    QFile* File;
+    qint64 Written;
+    qint64 MaxBytes;
+};
+
+size_t WriteToFile(char* data, size_t size, size_t count, void* target)
+{
+    auto* t = static_cast<TTarget*>(target);
     const qint64 n = static_cast<qint64>(size * count);
-    return f->write(data, n) == n ? size * count : 0;
+    // Beyond the bound (a server that sent no length, or a wrong one): stop the transfer.
+    if (n > t->MaxBytes - t->Written) return 0;
+    if (t->File->write(data, n) != n) return 0;
+    t->Written += n;
+    return size * count;
 }
 
 int TransferInfo(void* client, curl_off_t dlTotal, curl_off_t dlNow, curl_off_t, curl_off_t)
@@ -195,6 +217,7 @@ bool TUpdateThread::Attempt(const QString& url, const QString& tempFile)
     bool ok = false;
     int code = -1;
     QFile out(tempFile);
+    TTarget target{&out, 0, std::max<qint64>(MaxBytes, 0)};
     if (out.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
         CURL* curl = curl_easy_init();
         if (curl) {
@@ -213,7 +236,8 @@ bool TUpdateThread::Attempt(const QString& url, const QString& tempFile)
             curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
             curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, 60L);
             curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, WriteToFile);
-            curl_easy_setopt(curl, CURLOPT_WRITEDATA, &out);
+            curl_easy_setopt(curl, CURLOPT_WRITEDATA, &target);
+            curl_easy_setopt(curl, CURLOPT_MAXFILESIZE_LARGE, curl_off_t(MaxBytes));
             curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
             curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, TransferInfo);
             curl_easy_setopt(curl, CURLOPT_XFERINFODATA, &callback);

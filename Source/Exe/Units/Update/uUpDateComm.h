@@ -27,6 +27,11 @@ public:
 // the cache folder. Empty when the name is empty, "." or "..", or would land outside the cache.
 QString SafeCacheFileName(const QString& cacheFolder, const QString& packagePath);
 
+// The address of a package path of the descriptor below the server's address: "\\" becomes
+// "/", and each path step is percent-encoded, so blanks, "#", "?" or "%" in a file name reach
+// the server as part of the name.
+QString PackageUrl(const QString& serverUrl, const QString& packagePath);
+
 // The user agent sent with every download: the browser's, once the program has set it, so
 // the servers see one client.
 QByteArray UpdateUserAgent();
@@ -72,6 +77,9 @@ public:
 
     QString Url;
     QString FileName;
+    // A server that sends more than this fails the download, so it cannot fill the disk.
+    static constexpr qint64 DefaultMaxBytes = qint64(2) << 30;
+    qint64 MaxBytes = DefaultMaxBytes;
     QPointer<QObject> Window;
     TDownLoadProcess* Callback = nullptr;
     std::atomic<quint32> Progress{0};

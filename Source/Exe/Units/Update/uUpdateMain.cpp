@@ -70,6 +70,8 @@ bool MakeProgramExecutable(const QString& file)
 }
 
 const QString SDescriptorName = QStringLiteral("local_verdesc2.zip");
+// The version list is a few kilobytes; anything near this is not one.
+constexpr qint64 DescriptorMaxBytes = qint64(16) << 20;
 
 bool SomethingAttached(const TDeviceIdentity& id)
 {
@@ -432,7 +434,7 @@ void TUpdateV2::AddUpdateRows()
     }
 }
 
-void TUpdateV2::StartDownload(const QString& url, const QString& file)
+void TUpdateV2::StartDownload(const QString& url, const QString& file, qint64 maxBytes)
 {
     if (ThreadState == 2) {
         Notice(TrayText);
@@ -440,6 +442,7 @@ void TUpdateV2::StartDownload(const QString& url, const QString& file)
     }
     StopThread();
     FThread = new TUpdateThread(url, this, file);
+    FThread->MaxBytes = maxBytes;
     FThread->OnProgress = [this](TUpdateThread*, quint32 received, quint32 total) {
         DownloadProgress(received, total);
     };
@@ -505,7 +508,8 @@ void TUpdateV2::CheckUpdates()
     AddCheckRow();
     SetStatus(0, QStringLiteral("正在下载"), 1);
     UpdateButton->setEnabled(false);
-    StartDownload(ServerUrl + QStringLiteral("valid_verdesc2.zip"), CacheDir + SDescriptorName);
+    StartDownload(ServerUrl + QStringLiteral("valid_verdesc2.zip"), CacheDir + SDescriptorName,
+                  DescriptorMaxBytes);
     RefreshTip();
 }
 
@@ -638,9 +642,7 @@ void TUpdateV2::DownloadNext()
     } else {
         SetStatus(Task.Current, QStringLiteral("正在下载"), 2);
         SetTrayIcon(2);
-        QString path = f.File;
-        path.replace(u'\\', u'/');
-        StartDownload(ServerUrl + path, file);
+        StartDownload(PackageUrl(ServerUrl, f.File), file);
     }
     RefreshTip();
 }

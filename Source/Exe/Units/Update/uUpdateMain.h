@@ -2,6 +2,7 @@
 
 #include "DeviceStream.h"
 #include "uDownAskDlg.h"
+#include "uUpDateComm.h"
 
 #include <QIcon>
 #include <QPointer>
@@ -126,7 +127,8 @@ private:
     void SetStatus(int row, const QString& text, int image, bool moveBar = true);
     void AddCheckRow();
     void AddUpdateRows();
-    void StartDownload(const QString& url, const QString& file);
+    void StartDownload(const QString& url, const QString& file,
+                       qint64 maxBytes = TUpdateThread::DefaultMaxBytes);
     void StopThread();
     void ReadIdentity(TDeviceIdentity& identity) const;
     void BuildOffer();
