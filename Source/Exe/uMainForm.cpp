@@ -181,7 +181,7 @@ TXALVarnixForm::TXALVarnixForm(const QString& settingsFile, QWidget* parent,
     UpdateActions();
 
     // The store and the downloads tell the program's requests apart by its mark.
-    SetUpdateUserAgent(ExtendUserAgent(QWebEngineProfile::defaultProfile()).toUtf8());
+    SetUpdateUserAgent(ExtendUserAgent(StoreProfile()).toUtf8());
 }
 
 TXALVarnixForm::~TXALVarnixForm()

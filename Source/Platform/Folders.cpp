@@ -91,4 +91,18 @@ QString UpdateCacheFolder()
     return folder;
 }
 
+QString BrowserDataFolder()
+{
+    static const QString folder = CreatedFolder(
+        SpecialFolder(QStandardPaths::GenericDataLocation) + QStringLiteral("vAdaziv/Browser/"));
+    return folder;
+}
+
+QString BrowserCacheFolder()
+{
+    static const QString folder = CreatedFolder(
+        SpecialFolder(QStandardPaths::GenericCacheLocation) + QStringLiteral("vAdaziv/Browser/"));
+    return folder;
+}
+
 } // namespace Folders

@@ -24,6 +24,11 @@ QString DataFolder();
 // missing parents on first use.
 QString UpdateCacheFolder();
 
+// The store browser's own storage: "$XDG_DATA_HOME/vAdaziv/Browser/" for cookies and local
+// storage, "$XDG_CACHE_HOME/vAdaziv/Browser/" for its cache. Computed once, created on first use.
+QString BrowserDataFolder();
+QString BrowserCacheFolder();
+
 // Trims blanks and appends "/" unless the text is empty or already ends in one.
 QString IncludeTrailingSlash(const QString& folder);
 

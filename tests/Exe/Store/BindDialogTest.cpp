@@ -9,11 +9,13 @@
 #include "uBase.h"
 #include "uMainForm.h"
 #include "uMsgDlg.h"
+#include "uWBExternal.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QInputMethodEvent>
 #include <QLineEdit>
+#include <QNetworkCookie>
 #include <QPointer>
 #include <QPushButton>
 #include <QStyle>
@@ -23,6 +25,10 @@
 #include <QToolButton>
 #include <QtTest>
 #include <QUrlQuery>
+#include <QWebEngineCookieStore>
+#include <QWebEngineProfile>
+
+#include <algorithm>
 
 #include <cstring>
 #include <deque>
@@ -40,6 +46,8 @@ public:
     QByteArray ContentType = "text/html; charset=utf-8";
     QByteArray Body;
     QList<QByteArray> Targets;
+    QList<QByteArray> Cookies;  // the "Cookie" header of each request
+    QByteArray SetCookie;       // sent with every answer when not empty
     // Requests held without an answer until Release.
     bool Hold = false;
 
@@ -53,6 +61,7 @@ public:
             }
         });
     }
+    QUrl Origin() const { return QUrl(QStringLiteral("http://127.0.0.1:%1/").arg(FServer.serverPort())); }
     QString Format() const
     {
         return QStringLiteral(
@@ -63,12 +72,15 @@ public:
 private:
     void Serve(QTcpSocket* s)
     {
-        QByteArray& got = FReceived[s];
-        got += s->readAll();
-        if (!got.contains("\r\n\r\n")) return;
+        FReceived[s] += s->readAll();
+        if (!FReceived[s].contains("\r\n\r\n")) return;
+        const QByteArray got = FReceived.take(s);
         const QList<QByteArray> requestLine = got.left(got.indexOf("\r\n")).split(' ');
-        FReceived.remove(s);
         Targets << (requestLine.size() > 1 ? requestLine[1] : QByteArray());
+        QByteArray cookie;
+        for (const QByteArray& line : got.left(got.indexOf("\r\n\r\n")).split('\n'))
+            if (line.toLower().startsWith("cookie:")) cookie = line.mid(7).trimmed();
+        Cookies << cookie;
         if (Hold)
             FHeld << s;
         else
@@ -92,6 +104,7 @@ private:
     {
         QByteArray answer = "HTTP/1.1 " + Status + "\r\n";
         if (!ContentType.isEmpty()) answer += "Content-Type: " + ContentType + "\r\n";
+        if (!SetCookie.isEmpty()) answer += "Set-Cookie: " + SetCookie + "\r\n";
         answer += "Content-Length: " + QByteArray::number(Body.size()) +
                   "\r\nConnection: close\r\n\r\n" + Body;
         s->write(answer);
@@ -475,6 +488,31 @@ private slots:
         QFETCH(QByteArray, charset);
         QFETCH(QString, text);
         QCOMPARE(Charset::Decode(bytes, charset), text);
+    }
+
+    // The request goes with the store session of the browser tabs, and a cookie the store sets
+    // in its answer reaches the tabs.
+    void storeSessionGoesWithTheRequest()
+    {
+        QWebEngineCookieStore* cookies = StoreProfile()->cookieStore();
+        QStringList added; // "name=value" of every cookie the store learns
+        const QMetaObject::Connection watch = connect(
+            cookies, &QWebEngineCookieStore::cookieAdded, this,
+            [&](const QNetworkCookie& c) { added << QString::fromUtf8(c.name() + '=' + c.value()); });
+        Open();
+        cookies->setCookie(QNetworkCookie("session", "tab-login"), FStore->Origin());
+        QTRY_VERIFY(added.contains("session=tab-login"));
+        FStore->SetCookie = "bound=yes; Max-Age=3600; Path=/";
+        FStore->Body = "<html><body>绑定成功</body></html>";
+        TAnswers answers;
+        Type(QStringLiteral("bob"), QStringLiteral("pw"));
+        FForm->btnOK->click();
+        QTRY_COMPARE(answers.Shown.size(), 1);
+        QCOMPARE(FStore->Cookies.size(), 1);
+        QVERIFY2(FStore->Cookies[0].contains("session=tab-login"), FStore->Cookies[0].constData());
+        QTRY_VERIFY(added.contains("bound=yes"));
+        disconnect(watch);
+        cookies->deleteAllCookies();
     }
 
     void pageCharsetDeclarations_data()

@@ -51,7 +51,7 @@ void TBrowserPage::javaScriptConsoleMessage(JavaScriptConsoleMessageLevel, const
 TBrowserControl::TBrowserControl(TBrowserHost* host, QWidget* parent)
     : QWebEngineView(parent), FHost(host)
 {
-    setPage(new TBrowserPage(this));
+    setPage(new TBrowserPage(StoreProfile(), this));
 }
 
 QWebEngineView* TBrowserControl::createWindow(QWebEnginePage::WebWindowType)
@@ -265,6 +265,13 @@ QString TBrowserHost::Identifier() const
     return FExternal ? FExternal->DeviceID() : QString();
 }
 
+QString TBrowserHost::Shown(const QString& text) const
+{
+    // Reading the identifier first records it among those to hide.
+    Identifier();
+    return DisplayUrl(text, {TWBExternal::KnownIdentifiers(), FAuthTexts});
+}
+
 int TBrowserHost::TabCount() const
 {
     return int(FFrames.size());
@@ -328,7 +335,7 @@ TBrowserFrame* TBrowserHost::CreateFrame()
     connect(wb, &QWebEngineView::titleChanged, this, [this, frame](const QString& title) {
         const int i = FFrames.indexOf(frame);
         if (i < 0) return;
-        frame->PageTitle = DisplayUrl(title, Identifier());
+        frame->PageTitle = Shown(title);
         FTabBar->SetCaption(i, frame->PageTitle);
         FTabBar->setTabToolTip(i, frame->PageTitle);
     });
@@ -341,7 +348,7 @@ TBrowserFrame* TBrowserHost::CreateFrame()
         if (wb->Tag == TagBase + CurrentIndex()) ShowTabUrl(CurrentIndex());
     });
     connect(wb->page(), &QWebEnginePage::linkHovered, this, [this](const QString& url) {
-        FStatusBar->setText(QLatin1Char(' ') + DisplayUrl(url, Identifier()));
+        FStatusBar->setText(QLatin1Char(' ') + Shown(url));
     });
     wb->setFocus();
     return frame;
@@ -369,10 +376,11 @@ void TBrowserHost::NavigateTab(TBrowserFrame* frame, const QString& url)
     const int index = FFrames.indexOf(frame);
     if (index < 0) return;
     frame->RequestedUrl = url;
-    const QString identifier = Identifier();
-    const QString target =
-        SubstituteStoreUrl(url, OnAuthText ? OnAuthText() : QString(), identifier);
-    FAddressBox->setText(DisplayUrl(target, identifier));
+    const QString auth = OnAuthText ? OnAuthText() : QString();
+    if (!auth.isEmpty() && url.contains(QLatin1String("{{AUTH}}")) && !FAuthTexts.contains(auth))
+        FAuthTexts << auth;
+    const QString target = SubstituteStoreUrl(url, auth, Identifier());
+    FAddressBox->setText(Shown(target));
     FTabBar->SetCaption(index, QStringLiteral("正在载入..."));
     frame->WB->load(QUrl(target));
 }
@@ -397,11 +405,8 @@ void TBrowserHost::ShowTabUrl(int index)
     TBrowserFrame* frame = Frame(index);
     if (!frame) return;
     const QString location = frame->WB->url().toString();
-    const QString identifier = Identifier();
-    if (!location.isEmpty())
-        FAddressBox->setText(DisplayUrl(location, identifier));
-    else
-        FAddressBox->setText(DisplayUrl(RequestedUrlForDisplay(frame->RequestedUrl), identifier));
+    FAddressBox->setText(Shown(location.isEmpty() ? RequestedUrlForDisplay(frame->RequestedUrl)
+                                                  : location));
 }
 
 void TBrowserHost::CurrentTabChanged(int index)

@@ -154,6 +154,8 @@ private:
     void AddressEntered(Qt::KeyboardModifiers modifiers);
     int IndexOf(const QObject* frameChild) const;
     QString Identifier() const;
+    // `text` through the display filter, with everything this run must not show.
+    QString Shown(const QString& text) const;
 
     TWBExternal* FExternal;
     QList<TBrowserFrame*> FFrames;
@@ -163,4 +165,5 @@ private:
     QLineEdit* FAddressBox = nullptr;
     QLabel* FStatusBar = nullptr;
     bool FClosing = false;
+    QStringList FAuthTexts; // every credentials text filled into an address
 };

@@ -1,12 +1,16 @@
 #include "uWBExternal.h"
 
 #include "DevID.h"
+#include "Folders.h"
 
+#include <QCoreApplication>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QUrl>
+#include <QUuid>
 #include <QWebEnginePage>
+#include <QWebEngineProfile>
 #include <QWebEngineScript>
 #include <QWebEngineScriptCollection>
 
@@ -18,7 +22,12 @@ const QString AuthPlaceholder = QStringLiteral("{{AUTH}}");
 const QString DevicePlaceholder = QStringLiteral("{{DEVICE}}");
 const QString LoginPrefix = QStringLiteral("login.action?DEVICEID=");
 const QString BindingPath = QStringLiteral("bangDingFromVarnix.action?");
-const QString ScriptName = QStringLiteral("vAdaziv.external");
+const QString BaseScriptName = QStringLiteral("vAdaziv.external");
+const QString StoreScriptName = QStringLiteral("vAdaziv.external.store");
+
+// Identifiers shorter than this are not searched for outside their login segment: removing
+// such a short text wherever it stands would mangle ordinary addresses.
+constexpr int MinBareIdentifier = 6;
 
 QString ReplaceFirst(QString text, const QString& what, const QString& by)
 {
@@ -27,31 +36,91 @@ QString ReplaceFirst(QString text, const QString& what, const QString& by)
     return text;
 }
 
-// Defines window.external once per document; run again on the same document it only hands
-// the new value to the object already there, so references a page keeps stay current. The
-// origin is taken from location, which a page cannot redefine.
-const char ExternalScript[] = R"JS((function () {
-  var data = %1;
-  var here = location.protocol + "//" + location.host;
-  var value = "";
-  for (var i = 0; i < data.origins.length; ++i)
-    if (data.origins[i] === here) { value = data.id; break; }
-  var key = Symbol.for("vAdaziv.external.update");
+QString JsString(const QString& text)
+{
+    // A JSON array of one string, unwrapped: quotes, backslashes and line breaks escaped.
+    const QByteArray json = QJsonDocument(QJsonArray{text}).toJson(QJsonDocument::Compact);
+    return QString::fromUtf8(json.mid(1, json.size() - 2));
+}
+
+QString JsStrings(const QStringList& texts)
+{
+    return QString::fromUtf8(
+        QJsonDocument(QJsonArray::fromStringList(texts)).toJson(QJsonDocument::Compact));
+}
+
+// Every frame: a `DeviceID` of "" unless the store's script below has defined it already.
+const char BaseScript[] = R"JS((function () {
+  "use strict";
   var current = window.external;
-  if (current && typeof current[key] === "function") { current[key](value); return; }
+  if (current && Object.prototype.hasOwnProperty.call(current, "DeviceID")) return;
+  var external = {};
+  Object.defineProperty(external, "DeviceID", {
+    get: function () { return ""; }, enumerable: true });
+  Object.defineProperty(window, "external", { value: external, configurable: true });
+})();)JS";
+
+// Store frames only (the header's patterns): the identifier, and a listener for the program's
+// messages. A new identifier is taken only from a sender on a store origin; a removal from any.
+const char StoreScript[] = R"JS(// ==UserScript==
+%1// ==/UserScript==
+(function () {
+  "use strict";
+  var value = %2;
+  var token = %3;
+  var origins = %4;
   var external = {};
   Object.defineProperty(external, "DeviceID", {
     get: function () { return value; }, enumerable: true });
-  Object.defineProperty(external, key, { value: function (v) { value = String(v); } });
   Object.defineProperty(window, "external", { value: external, configurable: true });
+  window.addEventListener("message", function (event) {
+    var data = event.data;
+    if (!data || typeof data !== "object" || data.token !== token) return;
+    event.stopImmediatePropagation();
+    if (typeof data.id !== "string") return;
+    if (data.id === "" || origins.indexOf(event.origin) >= 0) value = data.id;
+  }, true);
 })();)JS";
+
+// Run in the top document's own script world: hands the message to every frame of the page,
+// addressed to the store origins only. A new identifier leaves only a store document.
+const char TellScript[] = R"JS((function () {
+  "use strict";
+  var message = { token: %1, id: %2 };
+  var origins = %3;
+  if (message.id !== "" && origins.indexOf(location.origin) < 0) return;
+  function tell(w) {
+    for (var i = 0; i < origins.length; ++i) {
+      try { w.postMessage(message, origins[i]); } catch (e) {}
+    }
+    var n = 0;
+    try { n = w.frames.length; } catch (e) {}
+    for (var j = 0; j < n; ++j) {
+      try { tell(w.frames[j]); } catch (e) {}
+    }
+  }
+  tell(window);
+})();)JS";
+
+// The engine's address pattern for the documents of one origin.
+QString OriginPattern(const QString& origin)
+{
+    return QStringLiteral("// @include ") + origin + QStringLiteral("/*\n");
+}
+
+QStringList& IdentifiersSeen()
+{
+    static QStringList ids;
+    return ids;
+}
 
 } // namespace
 
 QString AuthText(const QString& user, const QString& password)
 {
-    const QString text = user + u':' + password;
-    return text == QLatin1String(":") ? QString() : text;
+    if (user.isEmpty() && password.isEmpty()) return QString();
+    return QString::fromLatin1(QUrl::toPercentEncoding(user)) + u':' +
+           QString::fromLatin1(QUrl::toPercentEncoding(password));
 }
 
 QString DeviceSegment(const QString& identifier)
@@ -65,7 +134,7 @@ QString SubstituteStoreUrl(const QString& url, const QString& authText, const QS
                         DeviceSegment(identifier));
 }
 
-QString DisplayUrl(const QString& text, const QString& identifier)
+QString DisplayUrl(const QString& text, const TUrlSecrets& secrets)
 {
     QString result = text;
     // Credentials filled into a URL's user part are never shown either.
@@ -82,7 +151,20 @@ QString DisplayUrl(const QString& text, const QString& identifier)
     }
     const qsizetype binding = result.indexOf(BindingPath);
     if (binding >= 0) result.truncate(binding + BindingPath.size());
-    if (!identifier.isEmpty()) result = ReplaceFirst(result, LoginPrefix + identifier, QString());
+    for (const QString& id : secrets.Identifiers) {
+        if (id.isEmpty()) continue;
+        result.remove(LoginPrefix + id);
+        if (id.size() >= MinBareIdentifier) result.remove(id);
+    }
+    for (const QString& auth : secrets.AuthTexts) {
+        if (auth.isEmpty()) continue;
+        // As filled in, fully decoded, and as an address shows it after a round trip.
+        const QString decoded = QUrl::fromPercentEncoding(auth.toLatin1());
+        const QString shown =
+            QUrl(QStringLiteral("http://h/?") + auth).toString().mid(int(qstrlen("http://h/?")));
+        for (const QString& form : {auth, shown, decoded})
+            if (!form.isEmpty() && form != QLatin1String(":")) result.remove(form);
+    }
     return result;
 }
 
@@ -105,19 +187,41 @@ QString StoreOrigin(const QString& url)
     return origin;
 }
 
+QWebEngineProfile* StoreProfile()
+{
+    static QPointer<QWebEngineProfile> profile;
+    if (!profile) {
+        // A named profile keeps its data on disk; the default one forgets it at exit.
+        profile = new QWebEngineProfile(QStringLiteral("Store"), QCoreApplication::instance());
+        profile->setPersistentStoragePath(Folders::BrowserDataFolder());
+        profile->setCachePath(Folders::BrowserCacheFolder());
+        profile->setHttpCacheType(QWebEngineProfile::DiskHttpCache);
+        profile->setPersistentCookiesPolicy(QWebEngineProfile::AllowPersistentCookies);
+    }
+    return profile;
+}
+
 TWBExternal::TWBExternal(TIdentitySource source, QObject* parent)
-    : QObject(parent), FSource(std::move(source))
+    : QObject(parent), FSource(std::move(source)),
+      FToken(QUuid::createUuid().toString(QUuid::WithoutBraces))
 {
 }
 
 TWBExternal::~TWBExternal() = default;
+
+const QStringList& TWBExternal::KnownIdentifiers()
+{
+    return IdentifiersSeen();
+}
 
 QString TWBExternal::DeviceID() const
 {
     TDeviceIdentity identity;
     std::memset(&identity, 0, sizeof identity);
     if (FSource) FSource(&identity);
-    return QString::fromStdString(IdentifierText(identity));
+    const QString id = QString::fromStdString(IdentifierText(identity));
+    if (!id.isEmpty() && !IdentifiersSeen().contains(id)) IdentifiersSeen() << id;
+    return id;
 }
 
 void TWBExternal::SetStoreOrigins(const QStringList& urls)
@@ -132,15 +236,6 @@ void TWBExternal::SetStoreOrigins(const QStringList& urls)
     Refresh();
 }
 
-QString TWBExternal::ScriptSource() const
-{
-    QJsonObject data;
-    data.insert(QStringLiteral("id"), FLastId);
-    data.insert(QStringLiteral("origins"), QJsonArray::fromStringList(FOrigins));
-    return QString::fromLatin1(ExternalScript)
-        .arg(QString::fromUtf8(QJsonDocument(data).toJson(QJsonDocument::Compact)));
-}
-
 void TWBExternal::Install(QWebEnginePage* page)
 {
     if (!page) return;
@@ -150,28 +245,57 @@ void TWBExternal::Install(QWebEnginePage* page)
     Refresh();
 }
 
-void TWBExternal::UpdatePage(QWebEnginePage* page, const QString& source)
+void TWBExternal::UpdatePage(QWebEnginePage* page)
 {
     QWebEngineScriptCollection& scripts = page->scripts();
-    for (const QWebEngineScript& old : scripts.find(ScriptName))
-        scripts.remove(old);
-    QWebEngineScript script;
-    script.setName(ScriptName);
-    script.setInjectionPoint(QWebEngineScript::DocumentCreation);
-    script.setWorldId(QWebEngineScript::MainWorld);
-    script.setRunsOnSubFrames(true);
-    script.setSourceCode(source);
-    scripts.insert(script);
+    for (const QString& name : {BaseScriptName, StoreScriptName})
+        for (const QWebEngineScript& old : scripts.find(name))
+            scripts.remove(old);
+
+    QWebEngineScript base;
+    base.setName(BaseScriptName);
+    base.setSourceCode(QString::fromLatin1(BaseScript));
+    base.setInjectionPoint(QWebEngineScript::DocumentCreation);
+    base.setWorldId(QWebEngineScript::MainWorld);
+    base.setRunsOnSubFrames(true);
+    scripts.insert(base);
+    if (FOrigins.isEmpty()) return;
+
+    // The engine matches the patterns against each frame's own address before the frame runs
+    // anything, so no other origin ever receives this source.
+    QString patterns;
+    for (const QString& origin : FOrigins)
+        patterns += OriginPattern(origin);
+    QWebEngineScript store;
+    store.setSourceCode(QString::fromLatin1(StoreScript)
+                            .arg(patterns, JsString(FLastId), JsString(FToken), JsStrings(FOrigins)));
+    store.setName(StoreScriptName);
+    store.setInjectionPoint(QWebEngineScript::DocumentCreation);
+    store.setWorldId(QWebEngineScript::MainWorld);
+    store.setRunsOnSubFrames(true);
+    scripts.insert(store);
+}
+
+void TWBExternal::TellPage(QWebEnginePage* page, const QString& identifier)
+{
+    if (FOrigins.isEmpty()) return;
+    // A new identifier goes only into a page whose top document is on a store origin (the
+    // script checks again in the document itself, which may have changed since). Store frames
+    // inside another site's page lose the old one instead, and learn the new one when they load.
+    const bool storeTop = FOrigins.contains(StoreOrigin(page->url().toString()));
+    const QString id = storeTop ? identifier : QString();
+    page->runJavaScript(
+        QString::fromLatin1(TellScript).arg(JsString(FToken), JsString(id), JsStrings(FOrigins)),
+        QWebEngineScript::ApplicationWorld);
 }
 
 void TWBExternal::Refresh()
 {
     FLastId = DeviceID();
-    const QString source = ScriptSource();
     FPages.removeAll(nullptr);
     for (const QPointer<QWebEnginePage>& page : FPages) {
-        UpdatePage(page, source);
-        // The document on display was made with the old value.
-        page->runJavaScript(source, QWebEngineScript::MainWorld);
+        UpdatePage(page);
+        // The documents on display were made with the old value.
+        TellPage(page, FLastId);
     }
 }

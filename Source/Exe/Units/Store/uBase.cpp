@@ -10,17 +10,23 @@
 #include "Subclasses.h"
 #include "uMsgDlg.h"
 #include "uUpDateComm.h"
+#include "uWBExternal.h"
 
 #include <QFrame>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QNetworkAccessManager>
+#include <QNetworkCookie>
+#include <QNetworkCookieJar>
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QUrl>
+#include <QWebEngineCookieStore>
+#include <QWebEnginePage>
+#include <QWebEngineProfile>
 
 #include <cstring>
 
@@ -33,6 +39,40 @@ const QString PasswordPlaceholder = QStringLiteral("请输入密码");
 constexpr int ReplyTimeoutMs = 30000;
 
 std::function<bool()> NetworkStateAnswer;
+
+// The store session of the browser tabs, lent to the binding request: the cookies the tabs
+// hold go with it, and those the store sets in its answer go back to the tabs.
+class TStoreCookieJar : public QNetworkCookieJar
+{
+public:
+    TStoreCookieJar(QWebEngineCookieStore* store, QObject* parent)
+        : QNetworkCookieJar(parent), FStore(store)
+    {
+        connect(store, &QWebEngineCookieStore::cookieAdded, this,
+                [this](const QNetworkCookie& cookie) { insertCookie(cookie); });
+        connect(store, &QWebEngineCookieStore::cookieRemoved, this,
+                [this](const QNetworkCookie& cookie) { deleteCookie(cookie); });
+        // The profile's cookies are reachable only once one of its pages has loaded something,
+        // and the tabs may not have opened any yet: a hidden blank page wakes them.
+        auto* wake = new QWebEnginePage(StoreProfile(), this);
+        connect(wake, &QWebEnginePage::loadFinished, this, [this] {
+            if (FStore) FStore->loadAllCookies();
+        });
+        wake->load(QUrl(QStringLiteral("about:blank")));
+    }
+
+    bool setCookiesFromUrl(const QList<QNetworkCookie>& cookies, const QUrl& url) override
+    {
+        const bool taken = QNetworkCookieJar::setCookiesFromUrl(cookies, url);
+        if (FStore)
+            for (const QNetworkCookie& cookie : cookies)
+                FStore->setCookie(cookie, url);
+        return taken;
+    }
+
+private:
+    QPointer<QWebEngineCookieStore> FStore;
+};
 
 bool NetworkConnected()
 {
@@ -284,6 +324,7 @@ TBaseForm::TBaseForm(QWidget* owner, TIdentityQuery identityQuery, TSkinManager*
     connect(btnCancel, &QPushButton::clicked, this, &QDialog::reject);
 
     FNetwork = new QNetworkAccessManager(this);
+    FNetwork->setCookieJar(new TStoreCookieJar(StoreProfile()->cookieStore(), FNetwork));
     resize(DesignWidth, DesignHeight);
     edtUser->setFocus();
 }
