@@ -37,6 +37,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QSplitter>
+#include <QDir>
 #include <QStackedWidget>
 #include <QStyle>
 #include <QTimer>
@@ -91,6 +92,17 @@ QToolButton* NewToolButton(QWidget* parent, const QString& name, const QString& 
     button->setText(text);
     button->setAutoRaise(true);
     return button;
+}
+
+// The largest window size a settings file may ask for: a few times the whole desktop. A size
+// beyond what any screen holds would only make the window paint for ever.
+QSize LargestWindow()
+{
+    QRect desktop;
+    for (const QScreen* s : QGuiApplication::screens())
+        desktop |= s->geometry();
+    if (desktop.isEmpty()) desktop = QRect(0, 0, 3840, 2160);
+    return desktop.size() * 3;
 }
 
 bool VisibleOnSomeScreen(const QRect& rect)
@@ -198,7 +210,10 @@ TXALVarnixForm::~TXALVarnixForm()
     StopSearch();
     ModelGuard().SetStopWalkers(nullptr);
     StoreListColumns();
-    SaveSettings();
+    if (!SaveSettings())
+        ShowMessageBox(QStringLiteral("无法保存设置文件“%1”，本次的设置将会丢失。")
+                           .arg(QDir::toNativeSeparators(FSettingsFile)),
+                       QStringLiteral("KeltoVarnix"), mbOK | mbIconStop);
     FBrowser->CloseAllTabs();
     // The views let go of the model before it is freed.
     TItemBase::SetViewNodeFreedHook(nullptr);
@@ -477,11 +492,17 @@ void TXALVarnixForm::LoadSettings()
     const TIniFile ini(FSettingsFile);
 
     if (ini.SectionExists(SWindow)) {
-        const int top = std::max(0, ini.ReadInteger(SWindow, QStringLiteral("Top"), 100));
-        const int left = std::max(0, ini.ReadInteger(SWindow, QStringLiteral("Left"), 100));
-        const int w = ini.ReadInteger(SWindow, QStringLiteral("Width"), width());
-        const int h = ini.ReadInteger(SWindow, QStringLiteral("Height"), height());
-        QRect bounds(left, top, std::max(w, minimumWidth()), std::max(h, minimumHeight()));
+        // Every value is brought into what a screen can hold before any arithmetic on it.
+        const QSize largest = LargestWindow();
+        const auto read = [&](const char* key, int fallback, int low, int high) {
+            return std::clamp(ini.ReadInteger(SWindow, QLatin1String(key), fallback), low,
+                              std::max(low, high));
+        };
+        const int top = read("Top", 100, 0, largest.height());
+        const int left = read("Left", 100, 0, largest.width());
+        const int w = read("Width", width(), minimumWidth(), largest.width());
+        const int h = read("Height", height(), minimumHeight(), largest.height());
+        QRect bounds(left, top, w, h);
         // A window placed where no screen is any more (a monitor was removed) would be out of
         // reach; it goes back to the default place.
         if (!VisibleOnSomeScreen(bounds)) bounds.moveTopLeft(QPoint(100, 100));
@@ -534,7 +555,7 @@ void TXALVarnixForm::LoadSettings()
             order.insert(order.begin() + position, i);
         }
         const int width = ini.ReadInteger(SListHeader, QStringLiteral("Width") + n, c.Width);
-        if (width >= 0) c.Width = width;
+        if (width >= 0) c.Width = std::min(width, LargestWindow().width());
         c.Visible = ini.ReadBool(SListHeader, QStringLiteral("Visible") + n, c.Visible);
     }
     for (int p = 0; p < BookListColumnCount; ++p)

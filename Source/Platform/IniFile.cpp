@@ -4,14 +4,22 @@
 #include "Codec936.h"
 
 #include <QFile>
+#include <QFileInfo>
+#include <QSet>
 
 #include <climits>
 
 namespace {
 
-bool SameName(const QString& a, const QString& b)
+// Names compare without regard to case: folded, they can serve as hash keys.
+QString Folded(const QString& name)
 {
-    return a.compare(b, Qt::CaseInsensitive) == 0;
+    return name.toCaseFolded();
+}
+
+QString KeyOf(const QString& foldedSection, const QString& key)
+{
+    return foldedSection + u'\n' + Folded(key);
 }
 
 // A line break or a NUL inside a name or value would split the line and let the value forge
@@ -75,7 +83,9 @@ bool ParseInteger(QString text, int& result)
 
 TIniFile::TIniFile(const QString& fileName) : FFileName(fileName)
 {
-    if (fileName.isEmpty()) return;
+    // Only a regular file is read: a folder holds no settings, and a pipe or a device would
+    // block the start or never end.
+    if (fileName.isEmpty() || !QFileInfo(fileName).isFile()) return;
     QFile file(fileName);
     if (!file.open(QIODevice::ReadOnly)) return;
     QByteArray bytes = file.readAll();
@@ -116,6 +126,7 @@ TIniFile::TLine TIniFile::ParseLine(const QString& raw)
 void TIniFile::SetText(const QString& text)
 {
     FLines.clear();
+    Changed();
     FLineBreak =
         text.contains(QLatin1String("\r\n")) ? QStringLiteral("\r\n") : QStringLiteral("\n");
     QStringList rows = text.split(u'\n');
@@ -135,12 +146,31 @@ QString TIniFile::Text() const
     return text;
 }
 
+void TIniFile::BuildIndex() const
+{
+    if (FIndexValid) return;
+    FSectionIndex.clear();
+    FKeyIndex.clear();
+    QString section;
+    bool first = false; // inside the first section of its name
+    for (qsizetype i = 0; i < FLines.size(); ++i) {
+        const TLine& line = FLines[i];
+        if (line.IsSection) {
+            section = Folded(line.Section);
+            first = !FSectionIndex.contains(section);
+            if (first) FSectionIndex.insert(section, i);
+        } else if (line.IsKey && first) {
+            const QString key = KeyOf(section, line.Key);
+            if (!FKeyIndex.contains(key)) FKeyIndex.insert(key, i);
+        }
+    }
+    FIndexValid = true;
+}
+
 qsizetype TIniFile::FindSection(const QString& section) const
 {
-    const QString name = section.trimmed();
-    for (qsizetype i = 0; i < FLines.size(); ++i)
-        if (FLines[i].IsSection && SameName(FLines[i].Section, name)) return i;
-    return -1;
+    BuildIndex();
+    return FSectionIndex.value(Folded(section.trimmed()), -1);
 }
 
 qsizetype TIniFile::SectionEnd(qsizetype header) const
@@ -153,13 +183,8 @@ qsizetype TIniFile::SectionEnd(qsizetype header) const
 
 qsizetype TIniFile::FindKey(const QString& section, const QString& key) const
 {
-    const qsizetype header = FindSection(section);
-    if (header < 0) return -1;
-    const QString name = key.trimmed();
-    const qsizetype end = SectionEnd(header);
-    for (qsizetype i = header + 1; i < end; ++i)
-        if (FLines[i].IsKey && SameName(FLines[i].Key, name)) return i;
-    return -1;
+    BuildIndex();
+    return FKeyIndex.value(KeyOf(Folded(section.trimmed()), key.trimmed()), -1);
 }
 
 bool TIniFile::ReadValue(const QString& section, const QString& key, QString& value) const
@@ -184,9 +209,12 @@ bool TIniFile::ValueExists(const QString& section, const QString& key) const
 QStringList TIniFile::ReadSections() const
 {
     QStringList names;
+    QSet<QString> seen;
     for (const TLine& line : FLines)
-        if (line.IsSection && !names.contains(line.Section, Qt::CaseInsensitive))
+        if (line.IsSection && !seen.contains(Folded(line.Section))) {
+            seen.insert(Folded(line.Section));
             names.append(line.Section);
+        }
     return names;
 }
 
@@ -196,9 +224,12 @@ QStringList TIniFile::ReadSection(const QString& section) const
     const qsizetype header = FindSection(section);
     if (header < 0) return keys;
     const qsizetype end = SectionEnd(header);
+    QSet<QString> seen;
     for (qsizetype i = header + 1; i < end; ++i)
-        if (FLines[i].IsKey && !keys.contains(FLines[i].Key, Qt::CaseInsensitive))
+        if (FLines[i].IsKey && !seen.contains(Folded(FLines[i].Key))) {
+            seen.insert(Folded(FLines[i].Key));
             keys.append(FLines[i].Key);
+        }
     return keys;
 }
 
@@ -230,10 +261,12 @@ void TIniFile::WriteString(const QString& section, const QString& key, const QSt
 
     const qsizetype at = FindKey(sectionName, keyName);
     if (at >= 0) {
-        FLines[at] = ParseLine(raw);
+        FLines[at] = ParseLine(raw); // same key, same place: the index still holds
         return;
     }
     qsizetype header = FindSection(sectionName);
+    // Lines are added below: the index no longer holds.
+    Changed();
     if (header < 0) {
         FLines.append(ParseLine(u'[' + sectionName + u']'));
         FLines.append(ParseLine(raw));
@@ -262,6 +295,7 @@ void TIniFile::DeleteKey(const QString& section, const QString& key)
     const qsizetype at = FindKey(section, key);
     if (at < 0) return;
     FLines.removeAt(at);
+    Changed();
     FModified = true;
 }
 
@@ -270,6 +304,7 @@ void TIniFile::EraseSection(const QString& section)
     const qsizetype header = FindSection(section);
     if (header < 0) return;
     FLines.remove(header, SectionEnd(header) - header);
+    Changed();
     FModified = true;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QHash>
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -67,8 +68,17 @@ private:
     qsizetype FindKey(const QString& section, const QString& key) const;
     bool ReadValue(const QString& section, const QString& key, QString& value) const;
 
+    // Where the first section of each name and the first key of each name in it stand, so
+    // that look-ups cost the same in a file of a hundred thousand keys as in a small one.
+    // Built on the first look-up after a change.
+    void BuildIndex() const;
+    void Changed() { FIndexValid = false; }
+
     QString FFileName;
     QList<TLine> FLines;
+    mutable bool FIndexValid = false;
+    mutable QHash<QString, qsizetype> FSectionIndex; // folded section name -> header line
+    mutable QHash<QString, qsizetype> FKeyIndex;     // folded section "\n" folded key -> line
     QString FLineBreak = QStringLiteral("\n");
     bool FUtf8Bom = false;
     bool FModified = false;

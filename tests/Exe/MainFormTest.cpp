@@ -1,16 +1,23 @@
 #include "Globals.h"
 #include "IniFile.h"
 #include "uMainForm.h"
+#include "uMsgDlg.h"
 
 #include <QAction>
 #include <QApplication>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QScreen>
 #include <QStackedWidget>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
 
 #include <memory>
+
+#include <sys/stat.h>
 
 namespace {
 
@@ -245,13 +252,67 @@ private slots:
         QCOMPARE(TIniFile(Ini()).ReadString("Controls", "ShowThumbnail", ""), QStringLiteral("0"));
     }
 
-    void failedSaveKeepsTheOldFile()
+    // A settings file that cannot be written is reported once, when the window closes.
+    void failedSaveKeepsTheOldFileAndSaysSo()
     {
         QTemporaryDir dir;
-        const QString path = dir.filePath("sub/Korvel.ini");
-        TXALVarnixForm form(path);
-        QVERIFY(!form.SaveSettings()); // the folder does not exist: nothing written, no crash
-        QVERIFY(!QFile::exists(path));
+        QStringList shown;
+        SetMessageBoxAnswer([&](const QString& text, const QString&, unsigned) {
+            shown << text;
+            return int(mrOk);
+        });
+        const QString missingFolder = dir.filePath("sub/Korvel.ini");
+        const QString folder = dir.filePath("Korvel.ini");
+        QVERIFY(QDir().mkpath(folder));
+        for (const QString& path : {missingFolder, folder}) {
+            shown.clear();
+            {
+                TXALVarnixForm form(path);
+                QVERIFY(!form.SaveSettings()); // nothing written, no crash
+                QVERIFY(shown.isEmpty());
+            }
+            QCOMPARE(shown.size(), 1);
+            QVERIFY(shown[0].contains(QDir::toNativeSeparators(path)));
+        }
+        QVERIFY(!QFile::exists(missingFolder));
+        QVERIFY(QFileInfo(folder).isDir());
+        SetMessageBoxAnswer(nullptr);
+    }
+
+    // Sizes and places no screen can hold come back to what the desktop allows; a pipe in the
+    // settings file's place reads as no settings instead of blocking the start.
+    void hostileSettingsAreBounded_data()
+    {
+        QTest::addColumn<QByteArray>("window");
+        QTest::newRow("huge size") << QByteArray("Width=2147483647\nHeight=2147483647\n");
+        QTest::newRow("huge place") << QByteArray("Left=2147483647\nTop=2147483647\n");
+        QTest::newRow("all at the limit")
+            << QByteArray("Left=2147483647\nTop=-2147483648\nWidth=2147483647\nHeight=-1\n");
+    }
+    void hostileSettingsAreBounded()
+    {
+        QFETCH(QByteArray, window);
+        WriteFile(Ini(), "[Window]\n" + window +
+                             "[ListHeader]\nWidth1=2147483647\n");
+        auto form = Form();
+        QRect desktop;
+        for (const QScreen* s : QGuiApplication::screens())
+            desktop |= s->geometry();
+        QVERIFY(form->width() <= 3 * std::max(desktop.width(), 3840));
+        QVERIFY(form->height() <= 3 * std::max(desktop.height(), 2160));
+        QVERIFY(form->width() >= form->minimumWidth());
+        QVERIFY(form->height() >= form->minimumHeight());
+        QVERIFY(form->x() >= 0 && form->y() >= 0);
+    }
+    void settingsPipeReadsAsMissing()
+    {
+        QFile::remove(Ini());
+        QVERIFY(mkfifo(QFile::encodeName(Ini()).constData(), 0600) == 0);
+        {
+            auto form = Form();
+            QCOMPARE(form->size(), QSize(831, 404));
+        }
+        QFile::remove(Ini());
     }
 };
 

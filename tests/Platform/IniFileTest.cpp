@@ -2,6 +2,7 @@
 #include "IniFile.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
 
@@ -9,6 +10,7 @@
 
 #include <csignal>
 #include <sys/resource.h>
+#include <sys/stat.h>
 
 namespace {
 
@@ -155,9 +157,54 @@ TEST(IniFile, MissingOrUnreadableFileIsEmpty)
     EXPECT_TRUE(missing.ReadSections().isEmpty());
     const TIniFile folder(dir.path()); // a folder cannot be read as a file
     EXPECT_TRUE(folder.ReadSections().isEmpty());
+    // A pipe nobody writes to would block the reader for ever: it counts as missing.
+    const QString fifo = dir.filePath("pipe.ini");
+    ASSERT_EQ(mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    const TIniFile pipe(fifo);
+    EXPECT_TRUE(pipe.ReadSections().isEmpty());
+    // Written, a settings path that is a folder fails rather than being lost quietly.
+    TIniFile intoFolder(dir.path());
+    intoFolder.WriteString("Window", "Top", "1");
+    EXPECT_FALSE(intoFolder.UpdateFile());
     WriteAll(dir.filePath("junk.ini"), QByteArray("\x00\xFF\xFE[\x01=\n=\n[]\n", 11));
     const TIniFile junk(dir.filePath("junk.ini"));
     EXPECT_EQ(junk.ReadString("", "", "d"), "d");
+}
+
+// A list of 100,000 keys (a hostile "home.dll") is read key by key in linear time; the first
+// of two equal names (in any case) still wins, in the first section of a name. The bound only
+// catches a quadratic reader, which took minutes.
+TEST(IniFile, HugeSectionsReadInLinearTime)
+{
+    QString text = "[Home]\n";
+    for (int i = 0; i < 100000; ++i)
+        text += QStringLiteral("key%1=value%1\n").arg(i);
+    text += "KEY5=later\n[home]\nkey6=second section\n[Other]\nx=1\n";
+    TIniFile ini(QString{});
+    ini.SetText(text);
+    QElapsedTimer clock;
+    clock.start();
+    const QStringList keys = ini.ReadSection("HOME");
+    ASSERT_EQ(keys.size(), 100000);
+    qint64 total = 0;
+    for (const QString& key : keys)
+        total += ini.ReadString("Home", key, QString()).size();
+    EXPECT_LT(clock.elapsed(), 20000);
+    EXPECT_GT(total, 0);
+    EXPECT_EQ(ini.ReadString("home", "Key5", ""), "value5");
+    EXPECT_EQ(ini.ReadString("Home", "key6", ""), "value6");
+    EXPECT_EQ(ini.ReadSections(), (QStringList{"Home", "Other"}));
+    // Writing keeps the index right: a new key, a changed key, a deleted key.
+    ini.WriteString("Other", "y", "2");
+    ini.WriteString("home", "KEY7", "changed");
+    ini.DeleteKey("Home", "key8");
+    EXPECT_EQ(ini.ReadString("Other", "y", ""), "2");
+    EXPECT_EQ(ini.ReadString("Home", "key7", ""), "changed");
+    EXPECT_EQ(ini.ReadString("Home", "key8", "gone"), "gone");
+    EXPECT_EQ(ini.ReadString("Home", "key9", ""), "value9");
+    ini.EraseSection("home");
+    EXPECT_EQ(ini.ReadString("Home", "key9", "gone"), "gone");
+    EXPECT_EQ(ini.ReadString("Other", "x", ""), "1");
 }
 
 TEST(IniFile, FailedWriteLeavesTheOldFile)

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QElapsedTimer>
 #include <QTemporaryDir>
 #include <QtEndian>
 
@@ -178,6 +179,38 @@ TEST_F(BadInputTest, MobiHeadersWithOffsetsPastTheEnd)
         EXPECT_EQ(result.Info, c.Info);
         EXPECT_EQ(result.Thumbnail, c.Thumbnail);
     }
+}
+
+// Markup that made pattern matching backtrack for minutes: a first page of 100,000 unclosed
+// picture tags, and a description of unclosed tags and ampersands. Read in time proportional to
+// their size; the bound below only catches a hang, it is far above the milliseconds they take.
+TEST_F(BadInputTest, MarkupThatWouldBacktrack)
+{
+    TEpub book;
+    book.Cover = TCoverStyle::FirstPage;
+    book.CoverBytes = Picture(30, 40, Qt::red);
+    book.Description = QString("<br ").repeated(50000) + QString("&").repeated(50000) +
+                       QString("<p").repeated(50000);
+    QList<TZipEntry> entries = EpubEntries(book);
+    for (TZipEntry& e : entries)
+        if (e.Name.endsWith("page1.xhtml"))
+            e.Bytes = "<html><body>" + QByteArray("<img ").repeated(100000) + "</body></html>";
+    ASSERT_TRUE(WriteZip(ZipPath("tags.epub"), entries));
+
+    QElapsedTimer clock;
+    clock.start();
+    const TResult result = Read("tags.epub", ReadBack("tags.epub"));
+    EXPECT_LT(clock.elapsed(), 20000);
+    EXPECT_TRUE(result.Info);
+    EXPECT_FALSE(result.Thumbnail);
+
+    // The same page with the picture named at last, after the unclosed tags, is still found.
+    for (TZipEntry& e : entries)
+        if (e.Name.endsWith("page1.xhtml"))
+            e.Bytes = "<html><body><svg:image   XLINK:HREF = '../images/cover%20art.jpg'/>" +
+                      QByteArray("<img ").repeated(1000) + "</body></html>";
+    ASSERT_TRUE(WriteZip(ZipPath("late.epub"), entries));
+    EXPECT_TRUE(Read("late.epub", ReadBack("late.epub")).Thumbnail);
 }
 
 TEST_F(BadInputTest, PicturesThatClaimHugeSizes)

@@ -3,6 +3,8 @@
 #include "Codec936.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
 
@@ -212,6 +214,37 @@ TEST(VerDesc, UnreadableFilesRaise)
         }
     }
     EXPECT_THROW(TVerDesc(dir.filePath("missing.xml")), EVerDescError);
+}
+
+// Lists no server sends: nested thousands of levels deep, an entity repeated until it would
+// fill gigabytes, a file larger than any list. Each is refused, quickly and in little memory
+// (the bounds catch a hang or an explosion; the real figures are milliseconds and kilobytes).
+TEST(VerDesc, HostileListsAreRefusedCheaply)
+{
+    QTemporaryDir dir;
+    const QByteArray deep = "<r>" + QByteArray("<v>").repeated(100000) +
+                            QByteArray("</v>").repeated(100000) + "</r>";
+    const QByteArray entity = "<?xml version=\"1.0\"?><!DOCTYPE r [<!ENTITY e \"" +
+                              QByteArray(4000, 'x') + "\">]><r><Versions>" +
+                              QByteArray("<v>&e;</v>").repeated(100000) + "</Versions></r>";
+    const QByteArray large = "<r>" + QByteArray(17 << 20, ' ') + "</r>";
+    for (const QByteArray& bytes : {deep, entity, large}) {
+        const QString file = WriteDescriptor(dir, bytes);
+        struct rusage before;
+        getrusage(RUSAGE_SELF, &before);
+        QElapsedTimer clock;
+        clock.start();
+        EXPECT_THROW(TVerDesc desc(file), EVerDescError) << bytes.left(40).constData();
+        EXPECT_LT(clock.elapsed(), 20000);
+        struct rusage after;
+        getrusage(RUSAGE_SELF, &after);
+        EXPECT_LT(after.ru_maxrss - before.ru_maxrss, 300 * 1024) << "KiB more at peak";
+    }
+    // Twenty levels and a declaration without entities are still read.
+    const QByteArray nested = "<?xml version=\"1.0\"?><!DOCTYPE r><r><Versions>" +
+                              QByteArray("<x>").repeated(20) + QByteArray("</x>").repeated(20) +
+                              "</Versions></r>";
+    EXPECT_NO_THROW(TVerDesc desc(WriteDescriptor(dir, nested)));
 }
 
 TEST(VerDesc, ExternalEntityIsNotLoaded)

@@ -95,13 +95,39 @@ QString JoinAuthors(const QStringList& authors)
 
 QString PlainTextFromHtml(const QString& html)
 {
-    static const QRegularExpression blockEnd(
-        QStringLiteral("<\\s*(br|/p|/div|/li|/h[1-6]|/tr)\\b[^>]*>"),
-        QRegularExpression::CaseInsensitiveOption);
-    static const QRegularExpression tag(QStringLiteral("<[^>]*>"));
-    QString text = html;
-    text.replace(blockEnd, QStringLiteral("\n"));
-    text.remove(tag);
+    // Tags go, the ends of blocks become line breaks. Scanned once: a text full of unclosed
+    // '<' costs no more than its length.
+    static const QString blockEnds[] = {
+        QStringLiteral("br"),  QStringLiteral("/p"),  QStringLiteral("/div"), QStringLiteral("/li"),
+        QStringLiteral("/h1"), QStringLiteral("/h2"), QStringLiteral("/h3"),  QStringLiteral("/h4"),
+        QStringLiteral("/h5"), QStringLiteral("/h6"), QStringLiteral("/tr")};
+    QString text;
+    text.reserve(html.size());
+    const QStringView source(html);
+    for (qsizetype i = 0; i < source.size(); ++i) {
+        if (source[i] != u'<') {
+            text += source[i];
+            continue;
+        }
+        const qsizetype close = source.indexOf(u'>', i + 1);
+        if (close < 0) {
+            // No tag is closed from here on: the rest is text.
+            text += source.mid(i);
+            break;
+        }
+        QStringView tag = source.mid(i + 1, close - i - 1);
+        while (!tag.isEmpty() && tag.front().isSpace())
+            tag = tag.mid(1);
+        for (const QString& end : blockEnds) {
+            if (!tag.startsWith(end, Qt::CaseInsensitive)) continue;
+            const qsizetype after = end.size();
+            if (after == tag.size() || !(tag[after].isLetterOrNumber() || tag[after] == u'_')) {
+                text += u'\n';
+                break;
+            }
+        }
+        i = close;
+    }
 
     static const QHash<QString, QString> named = {{"amp", "&"},
                                                   {"lt", "<"},
@@ -124,12 +150,13 @@ QString PlainTextFromHtml(const QString& html)
             out += text[i];
             continue;
         }
-        const qsizetype semi = text.indexOf(QLatin1Char(';'), i + 1);
-        if (semi < 0 || semi - i > 10) {
+        // A reference is short: look no further for its end.
+        const qsizetype semi = QStringView(text).mid(i + 1, 10).indexOf(u';');
+        if (semi < 0) {
             out += text[i];
             continue;
         }
-        const QString name = text.mid(i + 1, semi - i - 1);
+        const QString name = text.mid(i + 1, semi);
         bool ok = false;
         uint code = 0;
         if (name.startsWith(QLatin1String("#x")) || name.startsWith(QLatin1String("#X")))
@@ -144,7 +171,7 @@ QString PlainTextFromHtml(const QString& html)
             out += text[i];
             continue;
         }
-        i = semi;
+        i += semi + 1;
     }
     return out;
 }

@@ -215,17 +215,61 @@ bool IsImageName(const QString& name)
     return image.match(name).hasMatch();
 }
 
-// The first picture a page shows, as an entry name.
+// The value of the first src, href or xlink:href attribute in a tag's text, or "".
+QStringView ImageSource(QStringView tag)
+{
+    static const QString names[] = {QStringLiteral("src"), QStringLiteral("xlink:href"),
+                                    QStringLiteral("href")};
+    const qsizetype n = tag.size();
+    for (qsizetype i = 0; i + 1 < n; ++i) {
+        if (!tag[i].isSpace()) continue;
+        for (const QString& name : names) {
+            qsizetype j = i + 1;
+            if (!tag.mid(j).startsWith(name, Qt::CaseInsensitive)) continue;
+            j += name.size();
+            while (j < n && tag[j].isSpace()) ++j;
+            if (j >= n || tag[j] != u'=') continue;
+            ++j;
+            while (j < n && tag[j].isSpace()) ++j;
+            if (j >= n || (tag[j] != u'"' && tag[j] != u'\'')) continue;
+            const qsizetype start = ++j;
+            // The value ends at the next quote of either kind, as a page writer meant it.
+            while (j < n && tag[j] != u'"' && tag[j] != u'\'') ++j;
+            if (j < n && j > start) return tag.mid(start, j - start);
+        }
+    }
+    return {};
+}
+
+// The first picture a page shows, as an entry name. A scanner, not a pattern: every tag is
+// looked at once, so a page of unclosed tags costs no more than its length.
 QString FirstImageOfPage(const TZipReader& zip, const QString& page, TAbortQuery abort)
 {
     QByteArray bytes;
     if (!zip.Read(page, bytes, MaxXmlSize, abort)) return {};
-    static const QRegularExpression image(
-        QStringLiteral("<(?:\\w+:)?(?:img|image)\\b[^>]*?\\s(?:src|xlink:href|href)\\s*=\\s*[\"'](["
-                       "^\"']+)[\"']"),
-        QRegularExpression::CaseInsensitiveOption);
-    const QRegularExpressionMatch m = image.match(QString::fromUtf8(bytes));
-    return m.hasMatch() ? ResolveHref(page, m.captured(1)) : QString();
+    const QString html = QString::fromUtf8(bytes);
+    const QStringView text(html);
+    const qsizetype n = text.size();
+    for (qsizetype at = text.indexOf(u'<'); at >= 0 && at < n; at = text.indexOf(u'<', at + 1)) {
+        qsizetype name = at + 1;
+        qsizetype end = name;
+        while (end < n && (text[end].isLetterOrNumber() || text[end] == u'_' || text[end] == u':'))
+            ++end;
+        QStringView tagName = text.mid(name, end - name);
+        const qsizetype colon = tagName.lastIndexOf(u':');
+        if (colon >= 0) tagName = tagName.mid(colon + 1);
+        if (tagName.compare(u"img", Qt::CaseInsensitive) != 0 &&
+            tagName.compare(u"image", Qt::CaseInsensitive) != 0)
+            continue;
+        qsizetype close = text.indexOf(u'>', end);
+        if (close < 0) close = n;
+        const QStringView value = ImageSource(text.mid(end, close - end));
+        if (!value.isEmpty()) return ResolveHref(page, value.toString());
+        // Without a closing '>' the tag runs to the end, and so would every later one.
+        if (close == n) break;
+        at = close;
+    }
+    return {};
 }
 
 QString CoverEntry(const TZipReader& zip, const TPackage& package, TAbortQuery abort)

@@ -88,7 +88,16 @@ private slots:
                                        "[CaptionList]\nCaptionImage=grip.bmp\nLineStyle=2\n"
                                        "LineColor=Blue\n"
                                        "[Tree]\nColor=White\nActiveFontColor=Red\nShowButton=True\n"
-                                       "[Images]\nPDF=dot.bmp\nToolButtonOffset=1,2,3,4\n"},
+                                       "[Images]\nPDF=dot.bmp\nToolButtonOffset=1,2,3,4\n"
+                                       "[HugePane]\nBackground=frame.bmp\nColor=Lime\n"
+                                       "Offset=2147483647,2147483647,2147483647,2147483647\n"
+                                       "[NegativePane]\nBackground=frame.bmp\nColor=Lime\n"
+                                       "Offset=-2147483648,-2147483648,-2147483648,-2147483648\n"
+                                       "[HugeThumbnail]\nThumbnailSize=2147483647,2147483647\n"
+                                       "CornerSize=2147483647\n"
+                                       "Font=Tahoma,2147483647,Navy,\n"
+                                       "[HugeList]\nItemHeight=2147483647\n"
+                                       "Font=Tahoma,-2147483648,Navy,\n"},
                           {"dot.bmp",
                            [] {
                                // A dot on a magenta ground: the ground is the bottom-left
@@ -257,6 +266,36 @@ private slots:
         }
         QVERIFY(!other.OnCellPaint);
         QVERIFY(!TComponentNexus::Instance().IsSubclassed(&other));
+    }
+
+    // Numbers at the ends of the 32-bit range are brought into what a screen holds before any
+    // arithmetic (the sanitised build aborts on an overflow); panes, views and rows still paint.
+    void hostileNumbersAreBounded()
+    {
+        for (const char* section : {"HugePane", "NegativePane"}) {
+            QWidget pane;
+            pane.resize(100, 60);
+            auto* sub = FSkins->Subclass<TNavigatorSubclass>(&pane, section);
+            const QRect client = sub->AdjustClientRect(QRect(0, 0, 100, 60));
+            QVERIFY(client.width() <= 100 && client.height() <= 60);
+            Shot(&pane);
+        }
+        TrkView view;
+        auto* sub = FSkins->Subclass<TThumbnailSubclass>(&view, "HugeThumbnail");
+        QVERIFY(view.CellWidth() <= MaxSkinCellSize && view.CellHeight() <= MaxSkinCellSize);
+        QVERIFY(sub->Painter()->Skin().CornerSize <= MaxSkinCellSize);
+        QVERIFY(sub->Painter()->Skin().CaptionFont.pointSize() <= MaxSkinFontSize);
+        view.resize(300, 200);
+        Shot(&view);
+
+        QStandardItemModel model(2, 1);
+        model.setItem(0, 0, new QStandardItem("x"));
+        QTreeView list;
+        list.setModel(&model);
+        list.resize(300, 200);
+        FSkins->Subclass<TListSubclass>(&list, "HugeList");
+        QVERIFY(list.visualRect(model.index(0, 0)).height() <= MaxSkinCellSize);
+        Shot(&list);
     }
 
     void listRows()

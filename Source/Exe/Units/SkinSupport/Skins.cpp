@@ -306,11 +306,12 @@ bool ParseFont(const QString& text, TSkinFont& font)
     if (!items.at(1).isEmpty()) {
         qint32 size = 0;
         if (!ParseInteger(items.at(1), size)) return false;
-        // A negative size is a height in pixels; 0 keeps the font's own size.
+        // A negative size is a height in pixels; 0 keeps the font's own size. Sizes beyond
+        // what any screen shows are brought back to the largest readable one.
         if (size > 0)
-            result.Font.setPointSize(size);
-        else if (size < 0 && size != std::numeric_limits<qint32>::min())
-            result.Font.setPixelSize(-size);
+            result.Font.setPointSize(std::min(size, MaxSkinFontSize));
+        else if (size < 0)
+            result.Font.setPixelSize(int(std::min<qint64>(-qint64(size), MaxSkinFontSize)));
     }
     if (!items.at(3).isEmpty()) {
         bool bold = false, italic = false, underline = false, strikeOut = false;
@@ -674,7 +675,7 @@ bool TSkinManager::GetPoint(const QString& section, const QString& key, QPoint& 
 {
     const TSkinValue* value = Lookup(section, key, 2, skIntegers);
     if (!value) return false;
-    point = QPoint(value->Integers[0], value->Integers[1]);
+    point = QPoint(SkinCoordinate(value->Integers[0]), SkinCoordinate(value->Integers[1]));
     return true;
 }
 
@@ -682,7 +683,8 @@ bool TSkinManager::GetRect(const QString& section, const QString& key, TSkinRect
 {
     const TSkinValue* value = Lookup(section, key, 4, skIntegers);
     if (!value) return false;
-    rect = {value->Integers[0], value->Integers[1], value->Integers[2], value->Integers[3]};
+    rect = {SkinCoordinate(value->Integers[0]), SkinCoordinate(value->Integers[1]),
+            SkinCoordinate(value->Integers[2]), SkinCoordinate(value->Integers[3])};
     return true;
 }
 

@@ -23,6 +23,18 @@ class QWidget;
 class TSkinManager;
 
 // ---------------------------------------------------------------------------------------------
+// Numbers of a skin are checked before any arithmetic: a damaged or hostile skin.ini may hold
+// any 32-bit value, and offsets, sizes and fonts beyond these limits fit no screen.
+inline constexpr int MaxSkinCoordinate = 32767;
+inline constexpr int MaxSkinFontSize = 400;
+inline constexpr int MaxSkinCellSize = 1024;
+inline constexpr int SkinCoordinate(qint64 v)
+{
+    return int(v < -MaxSkinCoordinate ? -MaxSkinCoordinate
+                                      : (v > MaxSkinCoordinate ? MaxSkinCoordinate : v));
+}
+
+// ---------------------------------------------------------------------------------------------
 // Colour values
 
 // A colour as the skin and the drawing code exchange it: red + green * 256 + blue * 65536 for

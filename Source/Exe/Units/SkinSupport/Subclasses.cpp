@@ -430,7 +430,8 @@ void TThumbnailSubclass::ReadSkin()
     skin.InactiveFontColor = color("InactiveFontColor", clGrayText);
     QPoint size;
     if (skins.GetPoint(s, QStringLiteral("ThumbnailSize"), size))
-        skin.ThumbnailSize = QSize(size.x(), size.y());
+        skin.ThumbnailSize = QSize(std::clamp(size.x(), 1, MaxSkinCellSize),
+                                   std::clamp(size.y(), 1, MaxSkinCellSize));
     // Without a font of its own the view's font is used, in the window's text colour.
     skin.CaptionFont = view->font();
     const TSkinFont* font = nullptr;
@@ -438,7 +439,8 @@ void TThumbnailSubclass::ReadSkin()
         skin.CaptionFont = font->Font;
         skin.CaptionFontColor = ColorToQColor(font->Color);
     }
-    skin.CornerSize = skins.GetInteger(s, QStringLiteral("CornerSize"), 0);
+    skin.CornerSize = std::clamp(skins.GetInteger(s, QStringLiteral("CornerSize"), 0), 0,
+                                 MaxSkinCellSize);
     skin.SelectionColor = number("SelectionColor", clHighlight);
     skin.FrameColor = number("FrameColor", clWhite);
     skin.ShadowColor = number("ShadowColor", clWhite);
@@ -531,7 +533,8 @@ void TVirtualTreeSubclass::ReadCommon(bool gridLines)
                          color("InactiveSelectionColor", clHighlight));
     // A height is a number read with the colour syntax, as the skin files have always had it.
     if (skins.HasValue(s, QStringLiteral("ItemHeight")))
-        delegate->ItemHeight = skins.GetColor(s, QStringLiteral("ItemHeight"), 0);
+        delegate->ItemHeight =
+            std::clamp(skins.GetColor(s, QStringLiteral("ItemHeight"), 0), 0, MaxSkinCellSize);
     view->setPalette(palette);
 
     FDelegate = delegate.release();

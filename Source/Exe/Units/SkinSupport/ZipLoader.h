@@ -29,7 +29,7 @@ public:
     // damaged or hostile archive cannot exhaust memory.
     bool Extract(const QString& name, QIODevice& stream) const;
 
-    static constexpr qint64 MaxEntrySize = 256 * 1024 * 1024;
+    static constexpr qint64 MaxEntrySize = 32 * 1024 * 1024;
 
 private:
     void* FHandle = nullptr;

@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QLocale>
 #include <QRegularExpression>
+#include <QXmlStreamReader>
 
 namespace {
 
@@ -87,13 +88,48 @@ QByteArray TVersionQuery::VersionText() const
     return QByteArray(Version, static_cast<qsizetype>(strnlen(Version, sizeof(Version))));
 }
 
+namespace {
+
+// A version list is a few kilobytes, a few levels deep, and declares no entities.
+constexpr qint64 MaxDescriptorSize = qint64(16) << 20;
+constexpr int MaxDescriptorDepth = 64;
+
+// Read once with a stream reader before the document is built: a list nested thousands of
+// levels deep, or one whose declared entities expand to gigabytes, is refused in linear time
+// and memory instead of being built.
+bool SafeToBuild(const QByteArray& bytes)
+{
+    QXmlStreamReader reader(bytes);
+    int depth = 0;
+    while (!reader.atEnd()) {
+        switch (reader.readNext()) {
+        case QXmlStreamReader::StartElement:
+            if (++depth > MaxDescriptorDepth) return false;
+            break;
+        case QXmlStreamReader::EndElement:
+            --depth;
+            break;
+        case QXmlStreamReader::DTD:
+            if (!reader.entityDeclarations().isEmpty()) return false;
+            break;
+        default:
+            break;
+        }
+    }
+    return !reader.hasError();
+}
+
+} // namespace
+
 TVerDesc::TVerDesc(const QString& fileName)
 {
     QFile file(fileName);
     if (!file.open(QIODevice::ReadOnly)) throw EVerDescError(OpenError);
+    const QByteArray bytes = file.read(MaxDescriptorSize + 1);
+    if (bytes.size() > MaxDescriptorSize || !SafeToBuild(bytes)) throw EVerDescError(OpenError);
     // The parser honours the encoding declaration (GBK, GB2312 included) and never loads
     // an external DTD or entity.
-    if (!FDocument.setContent(&file, false)) throw EVerDescError(OpenError);
+    if (!FDocument.setContent(bytes, false)) throw EVerDescError(OpenError);
 }
 
 QDomElement TVerDesc::Section(const QString& name) const
