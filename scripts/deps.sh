@@ -10,6 +10,7 @@ PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   fonts-noto-cjk xvfb xauth dbus
   python3-dbusmock python3-pyftpdlib libcpp-httplib-dev
+  clang libclang-rt-14-dev zlib1g-dev
 )
 
 missing=()

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds everything with AddressSanitizer and UndefinedBehaviorSanitizer
-# and runs every test. Exits non-zero when a test fails.
+# and runs every test, then every fuzz target briefly. Exits non-zero when a test fails.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ROOT=$PWD
@@ -23,3 +23,6 @@ cd "$BUILD"
 ctest --output-on-failure --timeout 600 -j2
 cd "$TSAN"
 TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" ctest --output-on-failure --timeout 600 -R '^LibraryTests$'
+
+# Every fuzz target for a short while on its seed corpus (clang, a build of its own).
+cd "$ROOT" && bash scripts/fuzz.sh

@@ -1,6 +1,9 @@
 // One fuzz target per book format: the libraries read files, so each input is written to a
-// file with the format's extension and read as a book, information and thumbnail.
+// file with the format's extension and read as a book, information and thumbnail. With
+// FUZZ_ZIP the input is a list of entries (see FuzzCommon.h) packed into a valid archive first,
+// so that mutations reach the documents and pictures inside instead of the archive's checksums.
 #include "BookInfo.h"
+#include "FuzzCommon.h"
 
 #ifdef FUZZ_TEXT
 #include "TextBook.h"
@@ -8,24 +11,13 @@
 
 #include <QGuiApplication>
 
-#include <cstdio>
 #include <cstdlib>
 #include <string>
-#include <unistd.h>
 
 #ifndef FUZZ_TEXT
 extern "C" unsigned char GetFileInfo(const char*, TBookInfo*, TAbortQuery);
 extern "C" unsigned char GetThumbnail(const char*, TThumbnailInfo*, TAbortQuery);
 #endif
-
-namespace {
-
-std::string InputPath()
-{
-    return "/dev/shm/korvel-fuzz-" + std::to_string(getpid()) + "." FUZZ_EXTENSION;
-}
-
-} // namespace
 
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv)
 {
@@ -36,11 +28,13 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    static const std::string path = InputPath();
-    FILE* f = std::fopen(path.c_str(), "wb");
-    if (!f) return 0;
-    std::fwrite(data, 1, size, f);
-    std::fclose(f);
+    static const std::string path = Fuzz::Folder() + "/book." FUZZ_EXTENSION;
+    const std::string_view input(reinterpret_cast<const char*>(data), size);
+#ifdef FUZZ_ZIP
+    if (!Fuzz::WriteFile(path, Fuzz::MakeZip(Fuzz::SplitEntries(input)))) return 0;
+#else
+    if (!Fuzz::WriteFile(path, input)) return 0;
+#endif
 #ifdef FUZZ_TEXT
     Summary::TTextFacts facts;
     Summary::ReadTextBook(path.c_str(), facts, nullptr);
