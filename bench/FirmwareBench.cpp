@@ -2,6 +2,7 @@
 // in blocks to a target folder, flushed, read back and compared. The figure is image bytes per
 // second; peak memory shows that the writer's buffers do not grow with the image.
 #include "DeviceStream.h"
+#include "QuietFirmwareHost.h"
 
 #include <algorithm>
 #include <sys/resource.h>
@@ -15,15 +16,6 @@
 #include <benchmark/benchmark.h>
 
 namespace {
-
-class TQuietHost : public TFirmwareHost
-{
-public:
-    void ShowInstallingIcon() override {}
-    void ShowProgress(double, int) override {}
-    void ShowRemainingTime(bool) override {}
-    void Wait(int) override {}
-};
 
 // A package "fw.zip" with a ".pkg" entry holding `size` bytes of image that do not compress.
 // The entry is written to a file in pieces and packed from there, so making the package does

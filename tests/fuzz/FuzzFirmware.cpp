@@ -4,20 +4,12 @@
 // usually, the ".pkg" entry that is packed into a valid archive first, so that mutations reach
 // the image header instead of the archive's checksums.
 #include "DeviceStream.h"
+#include "QuietFirmwareHost.h"
 #include "FuzzCommon.h"
 
 #include <QGuiApplication>
 
 namespace {
-
-class TQuietHost : public TFirmwareHost
-{
-public:
-    void ShowInstallingIcon() override {}
-    void ShowProgress(double, int) override {}
-    void ShowRemainingTime(bool) override {}
-    void Wait(int) override {}
-};
 
 constexpr quint16 ReaderCodes[] = {1, 2, 0x5600, 0x5602, 0x0105, 0, 0xFFFF, 0x5601};
 
