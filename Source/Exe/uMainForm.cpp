@@ -27,6 +27,7 @@
 #include <QActionGroup>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDir>
 #include <QFrame>
 #include <QGuiApplication>
 #include <QHBoxLayout>
@@ -37,7 +38,6 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QSplitter>
-#include <QDir>
 #include <QStackedWidget>
 #include <QStyle>
 #include <QTimer>
@@ -45,7 +45,6 @@
 #include <QTreeView>
 #include <QTreeWidget>
 #include <QVBoxLayout>
-#include <QWebEngineProfile>
 
 #include <algorithm>
 #include <cstring>
@@ -542,6 +541,7 @@ void TXALVarnixForm::LoadSettings()
 
     // Positions are applied one column after the other the way a header moves its sections,
     // so whatever the file holds, the result is an order of all seventeen columns.
+    const int widest = LargestWindow().width();
     std::vector<int> order(BookListColumnCount); // display position -> column
     for (int i = 0; i < BookListColumnCount; ++i)
         order[FListColumns[i].Position] = i;
@@ -555,7 +555,7 @@ void TXALVarnixForm::LoadSettings()
             order.insert(order.begin() + position, i);
         }
         const int width = ini.ReadInteger(SListHeader, QStringLiteral("Width") + n, c.Width);
-        if (width >= 0) c.Width = std::min(width, LargestWindow().width());
+        if (width >= 0) c.Width = std::min(width, widest);
         c.Visible = ini.ReadBool(SListHeader, QStringLiteral("Visible") + n, c.Visible);
     }
     for (int p = 0; p < BookListColumnCount; ++p)

@@ -6,7 +6,6 @@
 #include <QCoreApplication>
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QJsonObject>
 #include <QUrl>
 #include <QUuid>
 #include <QWebEnginePage>
@@ -159,9 +158,9 @@ QString DisplayUrl(const QString& text, const TUrlSecrets& secrets)
     for (const QString& auth : secrets.AuthTexts) {
         if (auth.isEmpty()) continue;
         // As filled in, fully decoded, and as an address shows it after a round trip.
+        static const QString query = QStringLiteral("http://h/?");
         const QString decoded = QUrl::fromPercentEncoding(auth.toLatin1());
-        const QString shown =
-            QUrl(QStringLiteral("http://h/?") + auth).toString().mid(int(qstrlen("http://h/?")));
+        const QString shown = QUrl(query + auth).toString().mid(query.size());
         for (const QString& form : {auth, shown, decoded})
             if (!form.isEmpty() && form != QLatin1String(":")) result.remove(form);
     }
@@ -252,13 +251,18 @@ void TWBExternal::UpdatePage(QWebEnginePage* page)
         for (const QWebEngineScript& old : scripts.find(name))
             scripts.remove(old);
 
-    QWebEngineScript base;
-    base.setName(BaseScriptName);
-    base.setSourceCode(QString::fromLatin1(BaseScript));
-    base.setInjectionPoint(QWebEngineScript::DocumentCreation);
-    base.setWorldId(QWebEngineScript::MainWorld);
-    base.setRunsOnSubFrames(true);
-    scripts.insert(base);
+    // Both run in every frame's own world as its document is created; the engine may still
+    // leave one out by the patterns in its header.
+    const auto insert = [&](const QString& name, const QString& source) {
+        QWebEngineScript script;
+        script.setSourceCode(source);
+        script.setName(name);
+        script.setInjectionPoint(QWebEngineScript::DocumentCreation);
+        script.setWorldId(QWebEngineScript::MainWorld);
+        script.setRunsOnSubFrames(true);
+        scripts.insert(script);
+    };
+    insert(BaseScriptName, QString::fromLatin1(BaseScript));
     if (FOrigins.isEmpty()) return;
 
     // The engine matches the patterns against each frame's own address before the frame runs
@@ -266,14 +270,9 @@ void TWBExternal::UpdatePage(QWebEnginePage* page)
     QString patterns;
     for (const QString& origin : FOrigins)
         patterns += OriginPattern(origin);
-    QWebEngineScript store;
-    store.setSourceCode(QString::fromLatin1(StoreScript)
-                            .arg(patterns, JsString(FLastId), JsString(FToken), JsStrings(FOrigins)));
-    store.setName(StoreScriptName);
-    store.setInjectionPoint(QWebEngineScript::DocumentCreation);
-    store.setWorldId(QWebEngineScript::MainWorld);
-    store.setRunsOnSubFrames(true);
-    scripts.insert(store);
+    insert(StoreScriptName,
+           QString::fromLatin1(StoreScript)
+               .arg(patterns, JsString(FLastId), JsString(FToken), JsStrings(FOrigins)));
 }
 
 void TWBExternal::TellPage(QWebEnginePage* page, const QString& identifier)

@@ -8,7 +8,6 @@
 #include <functional>
 
 class QWebEnginePage;
-
 class QWebEngineProfile;
 
 // The store's URL texts: placeholders filled in just before a page loads, and the filter that
@@ -31,6 +30,7 @@ struct TUrlSecrets
     QStringList AuthTexts;
 };
 QString DisplayUrl(const QString& text, const TUrlSecrets& secrets);
+
 // The browser profile of the store's tabs and the binding dialog: cookies, local storage and
 // the cache stay in the user's folders, so a store login survives a restart. One per process,
 // made on first use and owned by the application, so that every page using it goes first.

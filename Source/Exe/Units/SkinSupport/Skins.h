@@ -10,6 +10,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <algorithm>
 #include <memory>
 #include <stdexcept>
 #include <type_traits>
@@ -28,10 +29,9 @@ class TSkinManager;
 inline constexpr int MaxSkinCoordinate = 32767;
 inline constexpr int MaxSkinFontSize = 400;
 inline constexpr int MaxSkinCellSize = 1024;
-inline constexpr int SkinCoordinate(qint64 v)
+inline constexpr int SkinCoordinate(qint32 v)
 {
-    return int(v < -MaxSkinCoordinate ? -MaxSkinCoordinate
-                                      : (v > MaxSkinCoordinate ? MaxSkinCoordinate : v));
+    return std::clamp(v, -MaxSkinCoordinate, MaxSkinCoordinate);
 }
 
 // ---------------------------------------------------------------------------------------------
