@@ -14,6 +14,8 @@
 
 #include <optional>
 
+#include <sys/resource.h>
+
 namespace {
 
 // A skin archive in a private folder, with a manager that has loaded it.
@@ -92,6 +94,51 @@ TEST(SkinIni, SectionsKeysAndLines)
     EXPECT_FALSE(f.Skins.HasValue("Tree", "Empty"));
     EXPECT_EQ(f.Skins.GetInteger("Tree", "Empty", 42), 42);
     EXPECT_EQ(f.Skins.GetColor("Tree", "Missing", clBtnFace), clBtnFace);
+}
+
+// A skin file of short keys costs about a hundred times its size once read, so one larger
+// than any real skin is not read at all (the plain look), and the largest that is read stays
+// cheap. Peak memory is measured around each load.
+TEST(SkinIni, OversizedFileIsNotRead)
+{
+    // Distinct keys up to a few megabytes; beyond that one key repeated, made in one piece so
+    // that making it does not raise the peak the test measures.
+    const auto keys = [](qsizetype size) {
+        QByteArray ini = "[Tree]\nColor=Red\n";
+        if (size > 4 * TSkinManager::MaxSkinFileSize)
+            return ini + QByteArray("k=1\n").repeated(size / 4);
+        for (int i = 0; ini.size() < size; ++i)
+            ini += "k" + QByteArray::number(i) + "=1\n";
+        return ini;
+    };
+    const struct
+    {
+        const char* Name;
+        qsizetype Size;
+        bool Read;
+    } cases[] = {
+        {"at the bound", TSkinManager::MaxSkinFileSize - 16, true},
+        {"over the bound", TSkinManager::MaxSkinFileSize + 1, false},
+        {"over the archive's entry bound", 40 << 20, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("theme.zip"));
+        {
+            QByteArray ini = keys(c.Size);
+            ini.truncate(c.Size);
+            ASSERT_TRUE(WriteZip(path, {{QStringLiteral("skin.ini"), ini}}));
+        }
+        struct rusage before;
+        getrusage(RUSAGE_SELF, &before);
+        TSkinManager skins;
+        skins.SetResource(std::make_shared<TZipSkinResource>(path, QString()));
+        struct rusage after;
+        getrusage(RUSAGE_SELF, &after);
+        EXPECT_EQ(skins.HasValue("Tree", "Color"), c.Read);
+        EXPECT_LT(after.ru_maxrss - before.ru_maxrss, 200 * 1024) << "KiB more at peak";
+    }
 }
 
 TEST(SkinValueTypes, ColoursIntegersBooleansPointsRectangles)

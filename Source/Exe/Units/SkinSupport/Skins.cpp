@@ -466,6 +466,7 @@ void TSkinManager::LoadSkin()
     buffer.open(QIODevice::ReadWrite);
     if (!ReadFile(QStringLiteral("skin.ini"), buffer)) return;
     const QByteArray bytes = buffer.data();
+    if (bytes.size() > MaxSkinFileSize) return;
     // The file is in the system's code page; a file saved by an editor as UTF-8 with a byte
     // order mark is taken as UTF-8, so the same text does not turn into nonsense.
     const QString text = bytes.startsWith("\xEF\xBB\xBF") ? QString::fromUtf8(bytes.mid(3))

@@ -261,6 +261,9 @@ public:
     // Unloads the current skin and loads "skin.ini" of the new resource (when there is one).
     // A resource that cannot be opened throws, and the manager keeps it; see LoadSkinArchive.
     void SetResource(TSkinResourceRef resource);
+    // A skin file is a few kilobytes; a larger one than this is damaged and is not read, as
+    // its keys would cost a hundred times its size in memory.
+    static constexpr qsizetype MaxSkinFileSize = 1 << 20;
 
     // Creates a subclass of class T for `control`, reading section `section`, and registers it.
     // Throws ESkinException when the control already carries one, before anything is hooked,

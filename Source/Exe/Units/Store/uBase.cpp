@@ -23,6 +23,7 @@
 #include <QNetworkRequest>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QSet>
 #include <QUrl>
 #include <QWebEngineCookieStore>
 #include <QWebEnginePage>
@@ -79,13 +80,18 @@ bool NetworkConnected()
     return NetworkStateAnswer ? NetworkStateAnswer() : IsNetworkConnected();
 }
 
-// Drops every element `name` with its content, when it is closed.
-void DropElements(QString& html, const QString& name)
+bool IsNameChar(QChar c)
 {
-    const QRegularExpression element(QStringLiteral("<%1\\b[^>]*>.*?</%1\\s*>").arg(name),
-                                     QRegularExpression::CaseInsensitiveOption |
-                                         QRegularExpression::DotMatchesEverythingOption);
-    html.remove(element);
+    return c.isLetterOrNumber() || c == u'_';
+}
+
+// The tag name that starts at `at` (just after "<" and an optional "/"), lower-cased.
+QString TagNameAt(QStringView html, qsizetype at)
+{
+    qsizetype end = at;
+    while (end < html.size() && end - at < 16 && IsNameChar(html[end]))
+        ++end;
+    return html.mid(at, end - at).toString().toLower();
 }
 
 QString ResolveReferences(const QString& text)
@@ -212,24 +218,89 @@ QByteArray DeclaredCharset(const QByteArray& contentType, const QByteArray& body
 
 QString PageText(const QString& html)
 {
-    QString text = html;
-    static const QRegularExpression comment(QStringLiteral("<!--.*?-->"),
-                                            QRegularExpression::DotMatchesEverythingOption);
-    text.remove(comment);
-    for (const char* name : {"script", "style", "head", "title"})
-        DropElements(text, QString::fromLatin1(name));
-    static const QRegularExpression lineBreak(
-        QStringLiteral("<(br|/?p|/?div|/?tr|/?li|/?h[1-6]|/?table)\\b[^>]*>"),
-        QRegularExpression::CaseInsensitiveOption);
-    text.replace(lineBreak, QStringLiteral("\n"));
-    static const QRegularExpression tag(QStringLiteral("<[!/?a-zA-Z][^>]*>"));
-    text.remove(tag);
+    // One pass over the page, each search resumed where the last one failed, so an answer full
+    // of unclosed tags or comments costs no more than its length.
+    static const QSet<QString> dropped = {QStringLiteral("script"), QStringLiteral("style"),
+                                          QStringLiteral("head"), QStringLiteral("title")};
+    static const QSet<QString> breaking = {
+        QStringLiteral("br"), QStringLiteral("p"),  QStringLiteral("div"), QStringLiteral("tr"),
+        QStringLiteral("li"), QStringLiteral("h1"), QStringLiteral("h2"),  QStringLiteral("h3"),
+        QStringLiteral("h4"), QStringLiteral("h5"), QStringLiteral("h6"),  QStringLiteral("table")};
+    const QStringView page(html);
+    const qsizetype n = page.size();
+    qsizetype noTagEndFrom = n + 1;     // no ">" at or after this
+    qsizetype noCommentEndFrom = n + 1; // no "-->" at or after this
+    QHash<QString, qsizetype> noCloseFrom; // per dropped element: no closing tag after this
+
+    const auto find = [&](QStringView what, qsizetype from, qsizetype& noneFrom) -> qsizetype {
+        if (from >= noneFrom) return -1;
+        const qsizetype at = page.indexOf(what, from, Qt::CaseInsensitive);
+        if (at < 0) noneFrom = from;
+        return at;
+    };
+    // The end of "</name\s*>" found at or after `from`, or -1.
+    const auto closingEnd = [&](const QString& name, qsizetype from) -> qsizetype {
+        auto known = noCloseFrom.find(name);
+        if (known == noCloseFrom.end()) known = noCloseFrom.insert(name, n + 1);
+        qsizetype& noneFrom = known.value();
+        const QString closing = QStringLiteral("</") + name;
+        for (qsizetype at = find(closing, from, noneFrom); at >= 0;
+             at = find(closing, at + 1, noneFrom)) {
+            qsizetype i = at + closing.size();
+            while (i < n && page[i].isSpace())
+                ++i;
+            if (i < n && page[i] == u'>') return i + 1;
+        }
+        noneFrom = std::min(noneFrom, from); // none of the candidates after `from` closes
+        return -1;
+    };
+
+    QString text;
+    text.reserve(n);
+    qsizetype i = 0;
+    while (i < n) {
+        const QChar c = page[i];
+        const QChar next = i + 1 < n ? page[i + 1] : QChar();
+        const bool tagStart = c == u'<' && (next == u'!' || next == u'/' || next == u'?' ||
+                                            (next.unicode() < 128 && next.isLetter()));
+        if (!tagStart) {
+            text += c;
+            ++i;
+            continue;
+        }
+        if (page.mid(i, 4) == u"<!--") {
+            const qsizetype close = find(u"-->", i + 4, noCommentEndFrom);
+            if (close >= 0) {
+                i = close + 3;
+                continue;
+            }
+        }
+        const qsizetype tagEnd = find(u">", i + 1, noTagEndFrom);
+        if (tagEnd < 0) { // an unclosed tag is text
+            text += c;
+            ++i;
+            continue;
+        }
+        const bool closing = next == u'/';
+        const QString name = TagNameAt(page, i + (closing ? 2 : 1));
+        if (!closing && dropped.contains(name)) {
+            const qsizetype end = closingEnd(name, tagEnd + 1);
+            if (end >= 0) {
+                i = end;
+                continue;
+            }
+        }
+        if (breaking.contains(name) && !(closing && name == u"br")) text += u'\n';
+        i = tagEnd + 1;
+    }
     text = ResolveReferences(text);
 
     QStringList lines;
-    for (const QString& line : text.split(QRegularExpression(QStringLiteral("[\r\n]")))) {
-        const QString simple = line.simplified();
-        if (!simple.isEmpty()) lines << simple;
+    for (const QStringView line : QStringView(text).split(u'\n')) {
+        for (const QStringView part : line.split(u'\r')) {
+            const QString simple = part.toString().simplified();
+            if (!simple.isEmpty()) lines << simple;
+        }
     }
     return lines.join(u'\n');
 }
@@ -455,6 +526,10 @@ void TBaseForm::Send(const QString& url)
     QNetworkReply* reply = FNetwork->get(request);
     FPending = reply;
     connect(reply, &QNetworkReply::finished, this, [this, reply] { ReplyFinished(reply); });
+    // An endless answer is judged by its first part instead of filling memory.
+    connect(reply, &QNetworkReply::readyRead, this, [this, reply] {
+        if (reply->bytesAvailable() >= MaxReplyBytes) ReplyFinished(reply);
+    });
 }
 
 void TBaseForm::ReplyFinished(QNetworkReply* reply)
@@ -470,7 +545,8 @@ void TBaseForm::ReplyFinished(QNetworkReply* reply)
         text = QStringLiteral("没有连接网络");
         BindState = 1;
     } else {
-        const QByteArray body = reply->readAll();
+        const QByteArray body = reply->read(MaxReplyBytes);
+        if (reply->isRunning()) reply->abort(); // its finished signal finds nothing pending
         const QByteArray charset = DeclaredCharset(reply->rawHeader("Content-Type"), body);
         text = PageText(Charset::Decode(body, charset));
         BindState = ClassifyBindReply(text);

@@ -74,6 +74,8 @@ public:
 
     static constexpr int DesignWidth = 529;
     static constexpr int DesignHeight = 360;
+    // The store answers with a short page; only this much of a longer answer is read.
+    static constexpr qint64 MaxReplyBytes = 1 << 20;
 
     // Runs "确定": the device check, the validation and the request.
     void Confirm();
