@@ -6,6 +6,9 @@
 #include "../Support/FakeRoot.h"
 
 #include <QDirIterator>
+#include <QFileInfo>
+#include <QLocale>
+#include <QRegularExpression>
 #include <QStandardPaths>
 
 #include <atomic>
@@ -100,9 +103,21 @@ TEST(Folders, EmptyReaderSlotAndVanishedFiles)
     book->EnsureLoaded();
     EXPECT_EQ(book->Size(), 5);
     EXPECT_EQ(book->SizeText(), QStringLiteral("5 B"));
-    // The dates come from the file when no library gave them.
+    // The dates come from the file when no library gave them, in the libraries' own form
+    // whatever the locale.
     EXPECT_FALSE(BookInfoText(book->Info(), biCreationDate).isEmpty());
-    EXPECT_FALSE(BookInfoText(book->Info(), biModificationDate).isEmpty());
+    EXPECT_EQ(BookInfoText(book->Info(), biModificationDate),
+              QFileInfo(dir.filePath("shelf/book.txt"))
+                  .lastModified()
+                  .toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")));
+    const QLocale previous;
+    QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+    book->Reload();
+    QLocale::setDefault(previous);
+    EXPECT_TRUE(QRegularExpression(QStringLiteral("^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d$"))
+                    .match(BookInfoText(book->Info(), biCreationDate))
+                    .hasMatch())
+        << qPrintable(BookInfoText(book->Info(), biCreationDate));
     EXPECT_FALSE(book->GetState() & isMissing);
 
     QFile::remove(dir.filePath("shelf/book.txt"));

@@ -11,7 +11,6 @@
 
 #include <QDateTime>
 #include <QFile>
-#include <QLocale>
 #include <QUrl>
 
 #include <algorithm>
@@ -119,14 +118,11 @@ template <typename TVisit> void EnumerateFolder(const QString& folder, TVisit vi
     closedir(dir);
 }
 
-// The user's short date, a blank and the long time without a zone name.
+// The same form the book libraries write their dates in, whatever the locale: it reads well
+// beside Chinese text and sorts as text in the date columns.
 QString FormatFileTime(const QDateTime& time)
 {
-    const QLocale locale;
-    QString timeFormat = locale.timeFormat(QLocale::LongFormat);
-    timeFormat.remove(QLatin1Char('t')).replace(QLatin1String("  "), QLatin1String(" "));
-    return locale.toString(time.date(), QLocale::ShortFormat) + u' ' +
-           locale.toString(time.time(), timeFormat.trimmed());
+    return time.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
 }
 
 // The stop flag of the walk running on this thread: a book the search is reading stops as soon as
