@@ -113,6 +113,115 @@ TEST_F(EpubTest, EncryptionBeyondFontObfuscationMarksTheBook)
     }
 }
 
+// A book with a hand-written package document at `opfPath`, named by the container as
+// `containerPath`.
+bool WriteRawEpub(const QString& path, const QString& opfPath, const QString& containerPath,
+                  const QByteArray& opf)
+{
+    const QByteArray container =
+        "<?xml version=\"1.0\"?>\n<container version=\"1.0\" "
+        "xmlns=\"urn:oasis:names:tc:opendocument:xmlns:container\"><rootfiles><rootfile "
+        "full-path=\"" +
+        containerPath.toUtf8() +
+        "\" media-type=\"application/oebps-package+xml\"/></rootfiles></container>";
+    return WriteZip(path, {{"mimetype", "application/epub+zip", true},
+                           {"META-INF/container.xml", container},
+                           {opfPath, opf}});
+}
+
+QByteArray Opf(const QByteArray& metadata, const char* version = "3.0")
+{
+    return QByteArray("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+                      "<package xmlns=\"http://www.idpf.org/2007/opf\" version=\"") +
+           version +
+           "\" unique-identifier=\"uid\"><metadata "
+           "xmlns:dc=\"http://purl.org/dc/elements/1.1/\" "
+           "xmlns:opf=\"http://www.idpf.org/2007/opf\">" +
+           metadata + "</metadata><manifest/><spine/></package>";
+}
+
+TEST_F(EpubTest, TitlesCreatorsAndEntitiesAsBooksWriteThem)
+{
+    const struct
+    {
+        const char* Name;
+        QByteArray Opf;
+        const char* Title;
+        const char* Author;
+        const char* Comment;
+    } cases[] = {
+        {"the main title, not the subtitle that comes first",
+         Opf("<dc:title id=\"t2\">A subtitle</dc:title><dc:title id=\"t1\">The main</dc:title>"
+             "<meta refines=\"#t1\" property=\"title-type\">main</meta>"
+             "<meta refines=\"#t2\" property=\"title-type\">subtitle</meta>"),
+         "The main", "", ""},
+        {"without title types the first title",
+         Opf("<dc:title>First</dc:title><dc:title>Second</dc:title>"), "First", "", ""},
+        {"EPUB 3 roles: authors only, however the roles come",
+         Opf("<meta refines=\"#c2\" property=\"role\" scheme=\"marc:relators\">edt</meta>"
+             "<dc:title>T</dc:title><dc:creator id=\"c1\">An Author</dc:creator>"
+             "<dc:creator id=\"c2\">An Editor</dc:creator>"
+             "<dc:creator id=\"c3\">Drawer And Writer</dc:creator>"
+             "<dc:creator id=\"c4\">An Illustrator</dc:creator>"
+             "<meta refines=\"#c1\" property=\"role\" scheme=\"marc:relators\">aut</meta>"
+             "<meta refines=\"#c3\" property=\"role\" scheme=\"marc:relators\">ill</meta>"
+             "<meta refines=\"#c3\" property=\"role\" scheme=\"marc:relators\">aut</meta>"
+             "<meta refines=\"#c4\" property=\"role\" scheme=\"marc:relators\">ill</meta>"),
+         "T", "An Author & Drawer And Writer", ""},
+        {"EPUB 2 roles",
+         Opf("<dc:title>T</dc:title><dc:creator opf:role=\"edt\">An Editor</dc:creator>"
+             "<dc:creator opf:role=\"aut\">An Author</dc:creator>",
+             "2.0"),
+         "T", "An Author", ""},
+        {"no author named: the other creators stand in",
+         Opf("<dc:title>T</dc:title><dc:creator opf:role=\"edt\">An Editor</dc:creator>"
+             "<dc:creator opf:role=\"ill\">An Illustrator</dc:creator>",
+             "2.0"),
+         "T", "An Editor & An Illustrator", ""},
+        {"undeclared HTML entities and a bare ampersand",
+         Opf("<dc:title>Caf&eacute;&nbsp;Society &mdash; Part&nbsp;1<![CDATA[ &amp;]]></dc:title>"
+             "<dc:creator>Jane &amp; John &copy;</dc:creator>"
+             "<dc:description>Tom & Jerry &madeup; &#x4E2D;</dc:description>"),
+         "Caf\u00E9 Society \u2014 Part 1 &amp;", "Jane & John \u00A9",
+         "Tom & Jerry &madeup; \u4E2D"},
+        {"OEBPS 1 metadata",
+         "<?xml version=\"1.0\"?><package unique-identifier=\"id\"><metadata><dc-metadata "
+         "xmlns:dc=\"http://purl.org/dc/elements/1.0/\" "
+         "xmlns:oebpackage=\"http://openebook.org/namespaces/oeb-package/1.0/\">"
+         "<dc:Title>Old Book</dc:Title><dc:Creator role=\"aut\">Old Author</dc:Creator>"
+         "<dc:Creator role=\"edt\">Old Editor</dc:Creator>"
+         "<dc:Description>From 1999</dc:Description></dc-metadata>"
+         "<x-metadata><meta name=\"price\" content=\"1\"/></x-metadata></metadata>"
+         "<manifest/><spine/></package>",
+         "Old Book", "Old Author", "From 1999"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        ASSERT_TRUE(
+            WriteRawEpub(Path("raw.epub"), "OEBPS/content.opf", "OEBPS/content.opf", c.Opf));
+        bool ok = false;
+        const TBookInfo info = InfoOf(Path("raw.epub"), &ok);
+        ASSERT_TRUE(ok);
+        EXPECT_EQ(BookInfoText(info, biTitle), QString::fromUtf8(c.Title));
+        EXPECT_EQ(BookInfoText(info, biAuthor), QString::fromUtf8(c.Author));
+        EXPECT_EQ(BookInfoText(info, biComment), QString::fromUtf8(c.Comment));
+    }
+}
+
+TEST_F(EpubTest, ContainerNamingAMissingPackageFallsBackToTheOneThere)
+{
+    const QByteArray opf = Opf("<dc:title>Found anyway</dc:title>");
+    ASSERT_TRUE(WriteRawEpub(Path("moved.epub"), "content/book.opf", "OEBPS/content.opf", opf));
+    bool ok = false;
+    const TBookInfo info = InfoOf(Path("moved.epub"), &ok);
+    ASSERT_TRUE(ok);
+    EXPECT_EQ(BookInfoText(info, biTitle), "Found anyway");
+    // Nothing to fall back on: no book.
+    ASSERT_TRUE(WriteZip(Path("empty.epub"), {{"mimetype", "application/epub+zip", true}}));
+    InfoOf(Path("empty.epub"), &ok);
+    EXPECT_FALSE(ok);
+}
+
 TEST_F(EpubTest, LongTitleIsCutWholeCharacters)
 {
     TEpub book;

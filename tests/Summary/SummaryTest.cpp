@@ -1,9 +1,9 @@
 #include "BookTestSupport.h"
 #include "FileNames.h"
 
+#include "SummaryCommon.h"
 #include <fcntl.h>
 #include <unistd.h>
-#include "SummaryCommon.h"
 
 #include <gtest/gtest.h>
 
@@ -11,6 +11,8 @@
 #include <QFileInfo>
 #include <QStringEncoder>
 #include <QTemporaryDir>
+
+#include <algorithm>
 
 namespace {
 
@@ -63,6 +65,42 @@ TEST_F(SummaryTest, TextBooksInEveryEncodingGiveTheSameFacts)
         EXPECT_EQ(info[biAuthor], QStringLiteral("曹雪芹"));
         EXPECT_EQ(info[biCharCount], "25");
         EXPECT_EQ(info[biWordCount], "12");
+    }
+}
+
+// Chinese text without ASCII has few zero bytes in UTF-16, and Big5 shares its byte ranges with
+// GB18030: each is still told from the others, and the counts match the text's own.
+TEST_F(SummaryTest, Big5AndUtf16WithoutMarkAreRecognised)
+{
+    const QString simplified =
+        QStringLiteral("《红楼梦》\n作者：曹雪芹\n第一回　甄士隐梦幻识通灵　贾雨村风尘怀闺秀\n"
+                       "此开卷第一回也。作者自云：因曾历过一番梦幻之后，故将真事隐去。\n");
+    const QString traditional =
+        QStringLiteral("書名：紅樓夢\n作者：曹雪芹\n第一回　甄士隱夢幻識通靈　賈雨村風塵懷閨秀\n"
+                       "此開卷第一回也。作者自云：因曾歷過一番夢幻之後，故將真事隱去。\n");
+    const struct
+    {
+        const char* Codec;
+        const QString& Text;
+        const char* Title;
+    } cases[] = {
+        {"Big5", traditional, "紅樓夢"},    {"GB18030", traditional, "紅樓夢"},
+        {"GB18030", simplified, "红楼梦"},  {"UTF-16LE", simplified, "红楼梦"},
+        {"UTF-16BE", simplified, "红楼梦"}, {"UTF-16LE", traditional, "紅樓夢"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.Codec) + " " + c.Title);
+        const QString path = Path(QStringLiteral("book.txt"));
+        const QByteArray bytes = Encode(c.Text, c.Codec, false);
+        ASSERT_FALSE(bytes.contains('?')); // the codec holds every character
+        WriteBytes(path, bytes);
+        const TInfo info = InfoOf(path);
+        ASSERT_TRUE(info.Ok);
+        EXPECT_EQ(info[biTitle], QString::fromUtf8(c.Title));
+        EXPECT_EQ(info[biAuthor], QStringLiteral("曹雪芹"));
+        const auto visible =
+            std::count_if(c.Text.begin(), c.Text.end(), [](QChar ch) { return !ch.isSpace(); });
+        EXPECT_EQ(info[biCharCount], QString::number(visible));
     }
 }
 

@@ -12,11 +12,13 @@
 #include <QHash>
 #include <QImageReader>
 #include <QRegularExpression>
+#include <QSet>
 #include <QStringEncoder>
 #include <QTimeZone>
 
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 
 namespace Summary {
 
@@ -93,6 +95,186 @@ QString JoinAuthors(const QStringList& authors)
     return kept.join(QStringLiteral(" & "));
 }
 
+namespace {
+
+// The HTML 4 character entities. The Latin-1 ones cover U+00A0 to U+00FF in order.
+const char* const Latin1Entities[] = {
+    "nbsp",   "iexcl",  "cent",   "pound",  "curren", "yen",    "brvbar", "sect",   "uml",
+    "copy",   "ordf",   "laquo",  "not",    "shy",    "reg",    "macr",   "deg",    "plusmn",
+    "sup2",   "sup3",   "acute",  "micro",  "para",   "middot", "cedil",  "sup1",   "ordm",
+    "raquo",  "frac14", "frac12", "frac34", "iquest", "Agrave", "Aacute", "Acirc",  "Atilde",
+    "Auml",   "Aring",  "AElig",  "Ccedil", "Egrave", "Eacute", "Ecirc",  "Euml",   "Igrave",
+    "Iacute", "Icirc",  "Iuml",   "ETH",    "Ntilde", "Ograve", "Oacute", "Ocirc",  "Otilde",
+    "Ouml",   "times",  "Oslash", "Ugrave", "Uacute", "Ucirc",  "Uuml",   "Yacute", "THORN",
+    "szlig",  "agrave", "aacute", "acirc",  "atilde", "auml",   "aring",  "aelig",  "ccedil",
+    "egrave", "eacute", "ecirc",  "euml",   "igrave", "iacute", "icirc",  "iuml",   "eth",
+    "ntilde", "ograve", "oacute", "ocirc",  "otilde", "ouml",   "divide", "oslash", "ugrave",
+    "uacute", "ucirc",  "uuml",   "yacute", "thorn",  "yuml"};
+
+// Greek letters run in order from U+0391 and U+03B1 (U+03A2 is no letter).
+const char* const GreekEntities[] = {
+    "Alpha", "Beta",   "Gamma",   "Delta", "Epsilon", "Zeta",    "Eta",  "Theta", "Iota",
+    "Kappa", "Lambda", "Mu",      "Nu",    "Xi",      "Omicron", "Pi",   "Rho",   nullptr,
+    "Sigma", "Tau",    "Upsilon", "Phi",   "Chi",     "Psi",     "Omega"};
+
+const struct
+{
+    const char* Name;
+    char32_t Code;
+} OtherEntities[] = {
+    {"quot", 0x22},      {"amp", 0x26},      {"apos", 0x27},      {"lt", 0x3C},
+    {"gt", 0x3E},        {"OElig", 0x152},   {"oelig", 0x153},    {"Scaron", 0x160},
+    {"scaron", 0x161},   {"Yuml", 0x178},    {"fnof", 0x192},     {"circ", 0x2C6},
+    {"tilde", 0x2DC},    {"sigmaf", 0x3C2},  {"thetasym", 0x3D1}, {"upsih", 0x3D2},
+    {"piv", 0x3D6},      {"ensp", 0x2002},   {"emsp", 0x2003},    {"thinsp", 0x2009},
+    {"zwnj", 0x200C},    {"zwj", 0x200D},    {"lrm", 0x200E},     {"rlm", 0x200F},
+    {"ndash", 0x2013},   {"mdash", 0x2014},  {"lsquo", 0x2018},   {"rsquo", 0x2019},
+    {"sbquo", 0x201A},   {"ldquo", 0x201C},  {"rdquo", 0x201D},   {"bdquo", 0x201E},
+    {"dagger", 0x2020},  {"Dagger", 0x2021}, {"bull", 0x2022},    {"hellip", 0x2026},
+    {"permil", 0x2030},  {"prime", 0x2032},  {"Prime", 0x2033},   {"lsaquo", 0x2039},
+    {"rsaquo", 0x203A},  {"oline", 0x203E},  {"frasl", 0x2044},   {"euro", 0x20AC},
+    {"image", 0x2111},   {"weierp", 0x2118}, {"real", 0x211C},    {"trade", 0x2122},
+    {"alefsym", 0x2135}, {"larr", 0x2190},   {"uarr", 0x2191},    {"rarr", 0x2192},
+    {"darr", 0x2193},    {"harr", 0x2194},   {"crarr", 0x21B5},   {"lArr", 0x21D0},
+    {"uArr", 0x21D1},    {"rArr", 0x21D2},   {"dArr", 0x21D3},    {"hArr", 0x21D4},
+    {"forall", 0x2200},  {"part", 0x2202},   {"exist", 0x2203},   {"empty", 0x2205},
+    {"nabla", 0x2207},   {"isin", 0x2208},   {"notin", 0x2209},   {"ni", 0x220B},
+    {"prod", 0x220F},    {"sum", 0x2211},    {"minus", 0x2212},   {"lowast", 0x2217},
+    {"radic", 0x221A},   {"prop", 0x221D},   {"infin", 0x221E},   {"ang", 0x2220},
+    {"and", 0x2227},     {"or", 0x2228},     {"cap", 0x2229},     {"cup", 0x222A},
+    {"int", 0x222B},     {"there4", 0x2234}, {"sim", 0x223C},     {"cong", 0x2245},
+    {"asymp", 0x2248},   {"ne", 0x2260},     {"equiv", 0x2261},   {"le", 0x2264},
+    {"ge", 0x2265},      {"sub", 0x2282},    {"sup", 0x2283},     {"nsub", 0x2284},
+    {"sube", 0x2286},    {"supe", 0x2287},   {"oplus", 0x2295},   {"otimes", 0x2297},
+    {"perp", 0x22A5},    {"sdot", 0x22C5},   {"lceil", 0x2308},   {"rceil", 0x2309},
+    {"lfloor", 0x230A},  {"rfloor", 0x230B}, {"lang", 0x2329},    {"rang", 0x232A},
+    {"loz", 0x25CA},     {"spades", 0x2660}, {"clubs", 0x2663},   {"hearts", 0x2665},
+    {"diams", 0x2666}};
+
+const QHash<QByteArray, char32_t>& EntityTable()
+{
+    static const QHash<QByteArray, char32_t> table = [] {
+        QHash<QByteArray, char32_t> t;
+        char32_t code = 0xA0;
+        for (const char* name : Latin1Entities)
+            t.insert(name, code++);
+        for (int i = 0; i < int(std::size(GreekEntities)); ++i) {
+            if (!GreekEntities[i]) continue;
+            t.insert(GreekEntities[i], char32_t(0x391 + i));
+            t.insert(QByteArray(GreekEntities[i]).toLower(), char32_t(0x3B1 + i));
+        }
+        for (const auto& e : OtherEntities)
+            t.insert(e.Name, e.Code);
+        return t;
+    }();
+    return table;
+}
+
+bool IsNameByte(char c)
+{
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' ||
+           c == '-' || c == '.' || c == ':';
+}
+
+// The length of a well-formed numeric reference body ("#123" or "#x1F") before `;`, 0 if none.
+qsizetype NumericReference(QByteArrayView text)
+{
+    if (text.size() < 2 || text[0] != '#') return 0;
+    const bool hex = text[1] == 'x';
+    qsizetype i = hex ? 2 : 1;
+    const qsizetype start = i;
+    while (i < text.size() && i < 12 &&
+           ((text[i] >= '0' && text[i] <= '9') ||
+            (hex && ((text[i] | 0x20) >= 'a' && (text[i] | 0x20) <= 'f'))))
+        ++i;
+    return i > start && i < text.size() && text[i] == ';' ? i : 0;
+}
+
+} // namespace
+
+char32_t HtmlEntity(QByteArrayView name)
+{
+    return EntityTable().value(name.toByteArray(), 0);
+}
+
+QByteArray ResolveHtmlEntities(const QByteArray& xml)
+{
+    const qsizetype n = xml.size();
+    // UTF-16 and UTF-32 put zero bytes beside the markup; a byte pass would tear them apart.
+    if (n >= 2 && (xml[0] == 0 || xml[1] == 0 || uchar(xml[0]) >= 0xFE)) return xml;
+    if (!xml.contains('&')) return xml;
+    static const QByteArray xmlNames[] = {"amp", "lt", "gt", "quot", "apos"};
+    QSet<QByteArray> declared;
+    QByteArray out;
+    out.reserve(n + n / 32);
+    const QByteArrayView in(xml);
+    qsizetype i = 0;
+    auto copyThrough = [&](QByteArrayView end) {
+        const qsizetype at = in.indexOf(end, i);
+        const qsizetype stop = at < 0 ? n : at + end.size();
+        out += in.sliced(i, stop - i);
+        i = stop;
+    };
+    while (i < n) {
+        const char c = in[i];
+        if (c == '<') {
+            const QByteArrayView rest = in.sliced(i);
+            if (rest.startsWith("<!--")) {
+                copyThrough("-->");
+            } else if (rest.startsWith("<![CDATA[")) {
+                copyThrough("]]>");
+            } else {
+                if (rest.startsWith("<!ENTITY") && declared.size() < 1024) {
+                    // The document's own entities keep their meaning.
+                    qsizetype k = 8;
+                    while (k < rest.size() && (rest[k] == ' ' || rest[k] == '\t' ||
+                                               rest[k] == '\r' || rest[k] == '\n'))
+                        ++k;
+                    const qsizetype start = k;
+                    while (k < rest.size() && k - start < 64 && IsNameByte(rest[k]))
+                        ++k;
+                    if (k > start) declared.insert(rest.sliced(start, k - start).toByteArray());
+                }
+                out += c;
+                ++i;
+            }
+            continue;
+        }
+        if (c != '&') {
+            out += c;
+            ++i;
+            continue;
+        }
+        const QByteArrayView after = in.sliced(i + 1, qMin<qsizetype>(64, n - i - 1));
+        if (const qsizetype length = NumericReference(after)) {
+            out += in.sliced(i, length + 2);
+            i += length + 2;
+            continue;
+        }
+        qsizetype k = 0;
+        while (k < after.size() && IsNameByte(after[k]))
+            ++k;
+        if (k == 0 || k == after.size() || after[k] != ';') {
+            out += "&amp;"; // a bare ampersand is text
+            ++i;
+            continue;
+        }
+        const QByteArray name = after.first(k).toByteArray();
+        bool keep = declared.contains(name);
+        for (const QByteArray& x : xmlNames)
+            keep = keep || name == x;
+        if (keep) {
+            out += '&' + name + ';';
+        } else if (const char32_t code = HtmlEntity(name)) {
+            out += "&#" + QByteArray::number(uint(code)) + ';';
+        } else {
+            out += "&amp;" + name + ';';
+        }
+        i += k + 2;
+    }
+    return out;
+}
+
 QString PlainTextFromHtml(const QString& html)
 {
     // Tags go, the ends of blocks become line breaks. Scanned once: a text full of unclosed
@@ -129,20 +311,6 @@ QString PlainTextFromHtml(const QString& html)
         i = close;
     }
 
-    static const QHash<QString, QString> named = {{"amp", "&"},
-                                                  {"lt", "<"},
-                                                  {"gt", ">"},
-                                                  {"quot", "\""},
-                                                  {"apos", "'"},
-                                                  {"nbsp", " "},
-                                                  {"mdash", QString(QChar(0x2014))},
-                                                  {"ndash", QString(QChar(0x2013))},
-                                                  {"hellip", QString(QChar(0x2026))},
-                                                  {"ldquo", QString(QChar(0x201C))},
-                                                  {"rdquo", QString(QChar(0x201D))},
-                                                  {"lsquo", QString(QChar(0x2018))},
-                                                  {"rsquo", QString(QChar(0x2019))},
-                                                  {"copy", QString(QChar(0xA9))}};
     QString out;
     out.reserve(text.size());
     for (qsizetype i = 0; i < text.size(); ++i) {
@@ -165,8 +333,8 @@ QString PlainTextFromHtml(const QString& html)
             code = name.mid(1).toUInt(&ok, 10);
         if (ok && code > 0 && code <= 0x10FFFF && (code < 0xD800 || code > 0xDFFF)) {
             out += QString::fromUcs4(reinterpret_cast<const char32_t*>(&code), 1);
-        } else if (named.contains(name)) {
-            out += named.value(name);
+        } else if (const char32_t named = HtmlEntity(name.toLatin1())) {
+            out += QString::fromUcs4(&named, 1);
         } else {
             out += text[i];
             continue;

@@ -39,6 +39,18 @@ QString JoinAuthors(const QStringList& authors);
 // turned into line breaks.
 QString PlainTextFromHtml(const QString& html);
 
+// The character an HTML 4 named entity stands for ("nbsp", "mdash", "eacute", ...), 0 when
+// the name is none of them.
+char32_t HtmlEntity(QByteArrayView name);
+
+// XML as book files really write it, made readable for an XML reader that knows only the five
+// XML entities: HTML named entities the document never declares become numeric references,
+// other undeclared names and a bare "&" become plain text. References the document declares or
+// XML defines, numeric references, comments and CDATA sections stay as they are. One pass, no
+// growth beyond a few bytes per reference; text that is not ASCII-compatible (UTF-16) is left
+// alone.
+QByteArray ResolveHtmlEntities(const QByteArray& xml);
+
 // A date as written in book metadata ("2020", "2020-05", "2020-05-17T10:00:00Z", ...), kept
 // as far as it goes; the empty string when it is no date.
 QString NormalizeDate(const QString& text);

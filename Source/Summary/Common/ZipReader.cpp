@@ -69,6 +69,28 @@ bool TZipReader::Read(const QString& name, QByteArray& bytes, qint64 limit, TAbo
     return Read(IndexOf(name), bytes, limit, abort);
 }
 
+bool TZipReader::Stream(qsizetype index, const std::function<bool(QByteArrayView)>& sink,
+                        TAbortQuery abort) const
+{
+    if (!FZip || index < 0 || index >= FNames.size()) return false;
+    zip_file_t* file = zip_fopen_index(FZip, static_cast<zip_uint64_t>(index), 0);
+    if (!file) return false;
+    QByteArray chunk(256 * 1024, Qt::Uninitialized);
+    bool ok = false;
+    for (;;) {
+        if (Stopped(abort)) break;
+        const zip_int64_t got =
+            zip_fread(file, chunk.data(), static_cast<zip_uint64_t>(chunk.size()));
+        if (got < 0) break;
+        if (got == 0 || !sink(QByteArrayView(chunk.constData(), got))) {
+            ok = true;
+            break;
+        }
+    }
+    zip_fclose(file);
+    return ok;
+}
+
 QString ResolveHref(const QString& base, const QString& href)
 {
     QString path = href;

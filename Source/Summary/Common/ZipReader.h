@@ -6,6 +6,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+
 struct zip;
 
 namespace Summary {
@@ -30,6 +32,11 @@ public:
     // or when the caller stops.
     bool Read(qsizetype index, QByteArray& bytes, qint64 limit, TAbortQuery abort) const;
     bool Read(const QString& name, QByteArray& bytes, qint64 limit, TAbortQuery abort) const;
+    // Hands the entry's bytes to `sink` piece by piece, so a large entry costs no more memory
+    // than a piece; the sink returns false when it has what it wants. False when the entry is
+    // missing or damaged, or the caller stops, before the sink was satisfied or the entry ended.
+    bool Stream(qsizetype index, const std::function<bool(QByteArrayView)>& sink,
+                TAbortQuery abort) const;
 
     static constexpr qsizetype MaxEntries = 100000;
 

@@ -1,14 +1,13 @@
 // The default book-information library: plain-text books, pictures and, for every file, its
-
-#include "FileNames.h"
-
-#include <fcntl.h>
-#include <sys/stat.h>
 // dates. The program asks it when no plug-in reads a format, or when a plug-in wants the
 // default to run as well. ShowProperties is its alone.
+#include "FileNames.h"
 #include "PropertiesDialog.h"
 #include "SummaryCommon.h"
 #include "TextBook.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
 
 #include <QFileInfo>
 #include <QImageReader>

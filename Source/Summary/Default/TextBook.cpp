@@ -6,6 +6,8 @@
 #include <QRegularExpression>
 #include <QStringDecoder>
 
+#include <optional>
+
 namespace Summary {
 
 namespace {
@@ -54,18 +56,88 @@ bool IsUtf8(QByteArrayView head, bool wholeFile)
     return true;
 }
 
+// True when the code unit is likely in Chinese text: ideographs, CJK and full-width
+// punctuation, symbols, kana and bopomofo, Latin text and line breaks. Text in a one- or two-byte
+// encoding read as UTF-16 lands mostly elsewhere (Hangul, Yi, private use, surrogates, control
+// characters).
+bool IsPlausibleUnit(char16_t c, bool& ideograph)
+{
+    ideograph = (c >= 0x4E00 && c <= 0x9FFF) || (c >= 0x3400 && c <= 0x4DBF);
+    return ideograph || (c >= 0x20 && c <= 0x7E) || c == 0x0A || c == 0x0D || c == 0x09 ||
+           (c >= 0xA0 && c <= 0xFF) || (c >= 0x2000 && c <= 0x2BFF) ||
+           (c >= 0x2E80 && c <= 0x33FF) || (c >= 0xF900 && c <= 0xFAFF) ||
+           (c >= 0xFE30 && c <= 0xFE4F) || (c >= 0xFF00 && c <= 0xFFEF);
+}
+
+// UTF-16 without a byte order mark and with few zero bytes, as Chinese text is: nearly every
+// unit plausible and a good share of ideographs read one way, clearly fewer read the other.
+// Returns the byte order, or nothing.
+std::optional<TTextEncoding> ChineseUtf16(const unsigned char* p, qsizetype n)
+{
+    const qsizetype units = n / 2;
+    if (units < 4) return {};
+    qsizetype plausible[2] = {}, ideographs[2] = {};
+    for (qsizetype i = 0; i < units; ++i) {
+        const unsigned char a = p[2 * i], b = p[2 * i + 1];
+        bool ideograph = false;
+        // [0]: little-endian, [1]: big-endian
+        plausible[0] += IsPlausibleUnit(char16_t(a | b << 8), ideograph);
+        ideographs[0] += ideograph;
+        plausible[1] += IsPlausibleUnit(char16_t(a << 8 | b), ideograph);
+        ideographs[1] += ideograph;
+    }
+    for (int order : {0, 1}) {
+        const int other = 1 - order;
+        if (plausible[order] * 100 >= units * 95 && ideographs[order] * 10 >= units * 3 &&
+            plausible[other] * 100 < units * 80)
+            return order == 0 ? TTextEncoding::Utf16LE : TTextEncoding::Utf16BE;
+    }
+    return {};
+}
+
+// Big5 or GB18030 for text that is not UTF-8. Both write Chinese as two bytes with the high bit
+// set in the first, so the pairs are scored by where each encoding keeps its common characters:
+// Big5's frequent characters and punctuation have leading bytes A1-C6 and trailing bytes
+// 40-7E or A1-FE; GB2312's (inside GB18030) have leading bytes A1-A9 and B0-D7 and trailing
+// bytes A1-FE only. Text of either kind read the other way lands half in rare characters.
+TTextEncoding Big5OrGb18030(const unsigned char* p, qsizetype n)
+{
+    qsizetype big5 = 0, gb = 0;
+    for (qsizetype i = 0; i + 1 < n;) {
+        const unsigned char lead = p[i], trail = p[i + 1];
+        if (lead < 0x81) {
+            ++i;
+            continue;
+        }
+        if (trail >= 0x30 && trail <= 0x39) {
+            // A four-byte GB18030 sequence; Big5 has no such trailing byte.
+            gb += 2;
+            i += 4;
+            continue;
+        }
+        const bool highTrail = trail >= 0xA1 && trail <= 0xFE;
+        const bool lowTrail = trail >= 0x40 && trail <= 0x7E;
+        if (lead >= 0xA1 && lead <= 0xC6 && (highTrail || lowTrail)) ++big5;
+        if (((lead >= 0xA1 && lead <= 0xA9) || (lead >= 0xB0 && lead <= 0xD7)) && highTrail) ++gb;
+        // A pair Big5 cannot hold at all (GBK's extensions) speaks loudly for GB18030.
+        if (lead < 0xA1 || lead > 0xF9 || !(highTrail || lowTrail)) gb += 2;
+        i += 2;
+    }
+    return big5 > gb ? TTextEncoding::Big5 : TTextEncoding::Gb18030;
+}
+
 bool IsCjk(char32_t c)
 {
     return (c >= 0x2E80 && c <= 0x9FFF) || (c >= 0xAC00 && c <= 0xD7AF) ||
            (c >= 0xF900 && c <= 0xFAFF) || (c >= 0x20000 && c <= 0x3FFFF);
 }
 
-// A title or author line near the top of the book: "书名：...", "Title: ...", or a first line
-// that is just "《...》".
+// A title or author line near the top of the book: "书名：..." (or "書名：..."), "Title: ...", or
+// a first line that is just "《...》".
 void FindTitleLines(const QString& top, TTextFacts& facts)
 {
     static const QRegularExpression titleLine(
-        QStringLiteral("^\\s*(?:书\\s*名|标\\s*题|title)\\s*[:：]\\s*(.+?)\\s*$"),
+        QStringLiteral("^\\s*(?:[书書]\\s*名|[标標]\\s*[题題]|title)\\s*[:：]\\s*(.+?)\\s*$"),
         QRegularExpression::CaseInsensitiveOption);
     static const QRegularExpression authorLine(
         QStringLiteral("^\\s*(?:作\\s*者|著\\s*者|author)\\s*[:：]\\s*(.+?)\\s*$"),
@@ -105,7 +177,9 @@ TTextEncoding DetectTextEncoding(QByteArrayView head, bool wholeFile)
         if (oddZeros * 10 > pairs * 3 && evenZeros * 20 < pairs) return TTextEncoding::Utf16LE;
         if (evenZeros * 10 > pairs * 3 && oddZeros * 20 < pairs) return TTextEncoding::Utf16BE;
     }
-    return IsUtf8(head, wholeFile) ? TTextEncoding::Utf8 : TTextEncoding::Gb18030;
+    if (IsUtf8(head, wholeFile)) return TTextEncoding::Utf8;
+    if (const std::optional<TTextEncoding> utf16 = ChineseUtf16(p, n)) return *utf16;
+    return Big5OrGb18030(p, n);
 }
 
 const char* EncodingName(TTextEncoding encoding)
@@ -121,6 +195,8 @@ const char* EncodingName(TTextEncoding encoding)
         return "UTF-16BE";
     case TTextEncoding::Gb18030:
         return "GB18030";
+    case TTextEncoding::Big5:
+        return "Big5";
     }
     return "";
 }

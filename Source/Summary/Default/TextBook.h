@@ -13,12 +13,15 @@ enum class TTextEncoding
     Utf8Bom,
     Utf16LE,
     Utf16BE,
-    Gb18030
+    Gb18030,
+    Big5
 };
 
 // Guesses the encoding of a plain-text book from its first bytes: a byte order mark decides;
 // then UTF-16 without a mark (many zero bytes on one side); then text that is valid UTF-8;
-// everything else is taken as GB18030, the encoding of most Chinese text files.
+// then Chinese UTF-16 without a mark (few zero bytes, but nearly every unit a plausible
+// character one way round); everything else is Big5 or GB18030, whichever puts more of it
+// among its common characters (GB18030 on a tie: the encoding of most Chinese text files).
 TTextEncoding DetectTextEncoding(QByteArrayView head, bool wholeFile);
 const char* EncodingName(TTextEncoding encoding);
 

@@ -1,4 +1,5 @@
-// EPUB 2 and 3: the package document's metadata, the cover and the encryption flag.
+// EPUB 2 and 3 and the OEBPS 1 books before them: the package document's metadata, the cover
+// and the encryption flag.
 #include "SummaryCommon.h"
 #include "ZipReader.h"
 
@@ -22,6 +23,12 @@ struct TCreator
     QString Role;
 };
 
+struct TTitle
+{
+    QString Text;
+    QString Id;
+};
+
 struct TManifestItem
 {
     QString Id;
@@ -35,7 +42,7 @@ struct TPackage
 {
     QString OpfPath;
     QString UniqueId;
-    QString Title;
+    QList<TTitle> Titles;
     QList<TCreator> Creators;
     QStringList Subjects;
     QString Publisher;
@@ -48,19 +55,22 @@ struct TPackage
     QString GuideCover; // resolved entry name
     QList<TManifestItem> Manifest;
     QString FirstSpineId;
-    QHash<QString, QString> Roles; // EPUB 3: refined creator roles by id
+    QMultiHash<QString, QString> Roles; // EPUB 3: refined creator roles by id
+    QHash<QString, QString> TitleTypes; // EPUB 3: refined title types by id
 };
 
+// The package document the container names, when the archive holds it.
 QString RootfilePath(const TZipReader& zip, TAbortQuery abort)
 {
     QByteArray bytes;
     if (!zip.Read(QStringLiteral("META-INF/container.xml"), bytes, MaxXmlSize, abort)) return {};
-    QXmlStreamReader xml(bytes);
+    QXmlStreamReader xml(ResolveHtmlEntities(bytes));
     QString first;
     while (!xml.atEnd()) {
         xml.readNext();
         if (!xml.isStartElement() || xml.name() != QLatin1String("rootfile")) continue;
         const QString path = xml.attributes().value(QLatin1String("full-path")).toString();
+        if (zip.IndexOf(path) < 0) continue;
         const auto type = xml.attributes().value(QLatin1String("media-type"));
         if (type == QLatin1String("application/oebps-package+xml")) return path;
         if (first.isEmpty()) first = path;
@@ -68,11 +78,19 @@ QString RootfilePath(const TZipReader& zip, TAbortQuery abort)
     return first;
 }
 
+// Metadata elements are matched by local name and, for the capitalised OEBPS 1 names
+// (dc:Title, dc:Creator), without regard to case.
+bool Is(QStringView name, const char* wanted)
+{
+    return name.compare(QLatin1String(wanted), Qt::CaseInsensitive) == 0;
+}
+
 bool ReadPackage(const TZipReader& zip, TPackage& package, TAbortQuery abort)
 {
     package.OpfPath = RootfilePath(zip, abort);
     if (package.OpfPath.isEmpty()) {
-        // Some tools forget the container; take the only package document there is.
+        // Some tools forget the container or name a document that is not there; take the
+        // first package document the archive holds.
         for (const QString& name : zip.Names())
             if (name.endsWith(QLatin1String(".opf"), Qt::CaseInsensitive)) {
                 package.OpfPath = name;
@@ -83,12 +101,13 @@ bool ReadPackage(const TZipReader& zip, TPackage& package, TAbortQuery abort)
     if (package.OpfPath.isEmpty() || !zip.Read(package.OpfPath, bytes, MaxXmlSize, abort))
         return false;
 
-    QXmlStreamReader xml(bytes);
+    // Undeclared HTML entities (&nbsp;) would stop the reader in the middle of the metadata.
+    QXmlStreamReader xml(ResolveHtmlEntities(bytes));
     bool inMetadata = false;
     int elements = 0;
     while (!xml.atEnd()) {
         xml.readNext();
-        if (xml.isEndElement() && xml.name() == QLatin1String("metadata")) inMetadata = false;
+        if (xml.isEndElement() && Is(xml.name(), "metadata")) inMetadata = false;
         if (!xml.isStartElement()) continue;
         if ((++elements & 1023) == 0 && Stopped(abort)) return false;
         const QStringView name = xml.name();
@@ -98,8 +117,10 @@ bool ReadPackage(const TZipReader& zip, TPackage& package, TAbortQuery abort)
         };
         if (name == QLatin1String("package")) {
             package.UniqueId = attribute("unique-identifier");
-        } else if (name == QLatin1String("metadata")) {
+        } else if (Is(name, "metadata")) {
             inMetadata = true;
+        } else if (inMetadata && (Is(name, "dc-metadata") || Is(name, "x-metadata"))) {
+            // OEBPS 1 groups the elements one level deeper; their children are read below.
         } else if (inMetadata && name == QLatin1String("meta")) {
             const QString property = attribute("property");
             if (attribute("name") == QLatin1String("cover")) {
@@ -107,11 +128,17 @@ bool ReadPackage(const TZipReader& zip, TPackage& package, TAbortQuery abort)
             } else if (property == QLatin1String("dcterms:modified")) {
                 package.ModificationDate =
                     xml.readElementText(QXmlStreamReader::IncludeChildElements);
-            } else if (property == QLatin1String("role")) {
+            } else if (property == QLatin1String("role") ||
+                       property == QLatin1String("title-type")) {
                 const QString refines = attribute("refines");
-                const QString role = xml.readElementText(QXmlStreamReader::IncludeChildElements);
-                if (refines.startsWith(QLatin1Char('#')))
-                    package.Roles[refines.mid(1)] = role.trimmed();
+                const QString value =
+                    xml.readElementText(QXmlStreamReader::IncludeChildElements).trimmed();
+                if (refines.startsWith(QLatin1Char('#')) && !value.isEmpty()) {
+                    if (property == QLatin1String("role"))
+                        package.Roles.insert(refines.mid(1), value);
+                    else
+                        package.TitleTypes.insert(refines.mid(1), value);
+                }
             }
         } else if (inMetadata) {
             const QString id = attribute("id");
@@ -123,24 +150,24 @@ bool ReadPackage(const TZipReader& zip, TPackage& package, TAbortQuery abort)
                 if (a.name() == QLatin1String("role")) role = a.value().toString();
             const QString text =
                 xml.readElementText(QXmlStreamReader::IncludeChildElements).trimmed();
-            if (name == QLatin1String("title")) {
-                if (package.Title.isEmpty()) package.Title = text;
-            } else if (name == QLatin1String("creator")) {
-                package.Creators.append({text, id, role});
-            } else if (name == QLatin1String("subject")) {
+            if (Is(name, "title")) {
+                if (!text.isEmpty()) package.Titles.append({text, id});
+            } else if (Is(name, "creator")) {
+                if (!text.isEmpty()) package.Creators.append({text, id, role});
+            } else if (Is(name, "subject")) {
                 if (!text.isEmpty()) package.Subjects << text;
-            } else if (name == QLatin1String("publisher")) {
+            } else if (Is(name, "publisher")) {
                 if (package.Publisher.isEmpty()) package.Publisher = text;
-            } else if (name == QLatin1String("description")) {
+            } else if (Is(name, "description")) {
                 if (package.Description.isEmpty()) package.Description = text;
-            } else if (name == QLatin1String("date")) {
+            } else if (Is(name, "date")) {
                 if (event == QLatin1String("modification"))
                     package.ModificationDate = text;
                 else if (package.PublicationDate.isEmpty() || event == QLatin1String("publication"))
                     package.PublicationDate = text;
-            } else if (name == QLatin1String("identifier")) {
+            } else if (Is(name, "identifier")) {
                 package.Identifiers.append({id, text});
-            } else if (name == QLatin1String("language")) {
+            } else if (Is(name, "language")) {
                 if (package.Language.isEmpty()) package.Language = text;
             }
         } else if (name == QLatin1String("item")) {
@@ -156,17 +183,33 @@ bool ReadPackage(const TZipReader& zip, TPackage& package, TAbortQuery abort)
         }
     }
     // A damaged document still gives what was read before the damage.
-    return !package.Title.isEmpty() || !package.Manifest.isEmpty() ||
+    return !package.Titles.isEmpty() || !package.Manifest.isEmpty() ||
            xml.error() == QXmlStreamReader::NoError;
 }
 
+// The main title where the book marks one (a subtitle may come first), else the first.
+QString Title(const TPackage& package)
+{
+    for (const TTitle& title : package.Titles)
+        if (!title.Id.isEmpty() && package.TitleTypes.value(title.Id).compare(
+                                       QLatin1String("main"), Qt::CaseInsensitive) == 0)
+            return title.Text;
+    return package.Titles.isEmpty() ? QString() : package.Titles.first().Text;
+}
+
+// Creators marked as authors, and those marked as nothing; editors, illustrators and the
+// like only for a book that names no author at all.
 QString Authors(const TPackage& package)
 {
     QStringList authors, everyone;
     for (const TCreator& creator : package.Creators) {
-        const QString role =
-            !creator.Role.isEmpty() ? creator.Role : package.Roles.value(creator.Id);
-        if (role.isEmpty() || role == QLatin1String("aut")) authors << creator.Name;
+        QStringList roles = package.Roles.values(creator.Id);
+        if (!creator.Role.isEmpty()) roles << creator.Role;
+        if (creator.Id.isEmpty() && creator.Role.isEmpty()) roles.clear();
+        bool author = roles.isEmpty();
+        for (const QString& role : roles)
+            author = author || role.compare(QLatin1String("aut"), Qt::CaseInsensitive) == 0;
+        if (author) authors << creator.Name;
         everyone << creator.Name;
     }
     return JoinAuthors(authors.isEmpty() ? everyone : authors);
@@ -227,14 +270,17 @@ QStringView ImageSource(QStringView tag)
             qsizetype j = i + 1;
             if (!tag.mid(j).startsWith(name, Qt::CaseInsensitive)) continue;
             j += name.size();
-            while (j < n && tag[j].isSpace()) ++j;
+            while (j < n && tag[j].isSpace())
+                ++j;
             if (j >= n || tag[j] != u'=') continue;
             ++j;
-            while (j < n && tag[j].isSpace()) ++j;
+            while (j < n && tag[j].isSpace())
+                ++j;
             if (j >= n || (tag[j] != u'"' && tag[j] != u'\'')) continue;
             const qsizetype start = ++j;
             // The value ends at the next quote of either kind, as a page writer meant it.
-            while (j < n && tag[j] != u'"' && tag[j] != u'\'') ++j;
+            while (j < n && tag[j] != u'"' && tag[j] != u'\'')
+                ++j;
             if (j < n && j > start) return tag.mid(start, j - start);
         }
     }
@@ -302,7 +348,7 @@ EXPORT unsigned char GetFileInfo(const char* fileName, TBookInfo* info, TAbortQu
     TPackage package;
     if (!zip.IsOpen() || !ReadPackage(zip, package, abort) || Stopped(abort)) return 0;
     TBookInfo out = *info;
-    PutText(&out, biTitle, package.Title);
+    PutText(&out, biTitle, Title(package));
     PutText(&out, biAuthor, Authors(package));
     PutText(&out, biSubject, package.Subjects.join(QStringLiteral("; ")));
     PutText(&out, biPublisher, package.Publisher);

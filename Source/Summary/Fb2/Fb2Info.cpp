@@ -1,12 +1,16 @@
 // FictionBook 2, plain or zipped: the title-info, publish-info and document-info of the
-// description, and the embedded cover.
+// description, and the embedded cover. The description opens the document, so only its head is
+// read, however large the book; a cover stored after the text is found by a forward scan that
+// keeps no more than the picture in memory.
 #include "SummaryCommon.h"
 #include "ZipReader.h"
 
 #include <QFile>
 #include <QXmlStreamReader>
 
+#include <cctype>
 #include <cstring>
+#include <functional>
 
 #define EXPORT extern "C" __attribute__((visibility("default")))
 
@@ -31,21 +35,149 @@ struct TFb2
     QByteArray Cover;
 };
 
-// The FB2 document itself: the file, or the first ".fb2" entry of a ZIP archive.
-bool ReadDocument(const char* fileName, QByteArray& bytes, TAbortQuery abort)
+// The part of a document read for its description: far more than any description needs.
+constexpr qint64 HeadSize = 16 * 1024 * 1024;
+// The longest start tag the cover scan looks at.
+constexpr qsizetype MaxTag = 4096;
+
+using TSink = std::function<bool(QByteArrayView)>;
+
+// Hands the FB2 document (the file, or the first ".fb2" entry of a ZIP archive) to `sink` piece
+// by piece until it is satisfied or the document ends.
+bool StreamDocument(const char* fileName, const TSink& sink, TAbortQuery abort)
 {
     if (LowerExtension(fileName) != QLatin1String("zip")) {
         QFile file;
-        if (!OpenBookFile(file, fileName) || file.size() > MaxPartSize) return false;
-        bytes = file.readAll();
-        return !bytes.isEmpty();
+        if (!OpenBookFile(file, fileName)) return false;
+        QByteArray piece(1024 * 1024, Qt::Uninitialized);
+        for (;;) {
+            if (Stopped(abort)) return false;
+            const qint64 got = file.read(piece.data(), piece.size());
+            if (got < 0) return false;
+            if (got == 0 || !sink(QByteArrayView(piece.constData(), got))) return true;
+        }
     }
     const TZipReader zip(fileName);
     for (qsizetype i = 0; i < zip.Names().size(); ++i)
         if (zip.Names()[i].endsWith(QLatin1String(".fb2"), Qt::CaseInsensitive))
-            return zip.Read(i, bytes, MaxPartSize, abort);
+            return zip.Stream(i, sink, abort);
     return false;
 }
+
+// The first HeadSize bytes of the document; `whole` says whether that is all of it.
+bool ReadHead(const char* fileName, QByteArray& head, bool& whole, TAbortQuery abort)
+{
+    head.clear();
+    whole = true;
+    const bool read = StreamDocument(
+        fileName,
+        [&](QByteArrayView piece) {
+            const qsizetype room = HeadSize - head.size();
+            head += piece.first(qMin(room, piece.size()));
+            whole = piece.size() <= room;
+            return whole;
+        },
+        abort);
+    return read && !head.isEmpty();
+}
+
+// Finds <binary id="..."> with the cover's id in a document handed over piece by piece and
+// keeps its text. Every byte is looked at a bounded number of times, and memory holds one start
+// tag and the picture, never the document.
+class TBinaryScanner
+{
+public:
+    explicit TBinaryScanner(const QString& id) : FId(id.toUtf8()) {}
+
+    // False once the picture is complete (or too large): the rest of the document is not needed.
+    bool Feed(QByteArrayView piece)
+    {
+        if (FInside) return Collect(piece);
+        FPending += piece;
+        const QByteArrayView text(FPending);
+        qsizetype from = 0, keepFrom = text.size(), gt = -1;
+        for (;;) {
+            const qsizetype lt = text.indexOf('<', from);
+            if (lt < 0) break;
+            if (gt < lt) gt = text.indexOf('>', lt);
+            if (gt < 0) {
+                // A tag cut by the end of the piece: keep it for the next one.
+                keepFrom = qMax(lt, text.size() - MaxTag);
+                break;
+            }
+            const QByteArrayView tag = text.sliced(lt + 1, gt - lt - 1);
+            if (!IsBinary(tag)) {
+                from = lt + 1;
+                continue;
+            }
+            if (tag.size() < MaxTag && IdOf(tag) == FId) {
+                FInside = true;
+                const QByteArray rest = FPending.mid(gt + 1);
+                FPending.clear();
+                return Collect(rest);
+            }
+            from = gt + 1;
+        }
+        FPending.remove(0, keepFrom);
+        return true;
+    }
+
+    QByteArray Cover() const { return FDone ? QByteArray::fromBase64(FText) : QByteArray(); }
+
+private:
+    static bool IsBinary(QByteArrayView tag)
+    {
+        qsizetype end = 0;
+        while (end < tag.size() && end < 64 &&
+               (std::isalnum(uchar(tag[end])) || tag[end] == ':' || tag[end] == '_' ||
+                tag[end] == '-' || tag[end] == '.'))
+            ++end;
+        QByteArrayView name = tag.first(end);
+        const qsizetype colon = name.lastIndexOf(':');
+        if (colon >= 0) name = name.sliced(colon + 1);
+        return name == "binary" &&
+               (end == tag.size() || std::isspace(uchar(tag[end])) || tag[end] == '/');
+    }
+
+    // The value of the tag's id attribute.
+    static QByteArrayView IdOf(QByteArrayView tag)
+    {
+        for (qsizetype i = 1; i + 2 < tag.size(); ++i) {
+            if (!std::isspace(uchar(tag[i - 1])) || tag[i] != 'i' || tag[i + 1] != 'd') continue;
+            qsizetype k = i + 2;
+            while (k < tag.size() && std::isspace(uchar(tag[k])))
+                ++k;
+            if (k >= tag.size() || tag[k] != '=') continue;
+            ++k;
+            while (k < tag.size() && std::isspace(uchar(tag[k])))
+                ++k;
+            if (k >= tag.size() || (tag[k] != '"' && tag[k] != '\'')) continue;
+            const qsizetype close = tag.indexOf(tag[k], k + 1);
+            if (close < 0) return {};
+            return tag.sliced(k + 1, close - k - 1);
+        }
+        return {};
+    }
+
+    bool Collect(QByteArrayView piece)
+    {
+        const qsizetype end = piece.indexOf('<');
+        const QByteArrayView part = end < 0 ? piece : piece.first(end);
+        if (FText.size() + part.size() > MaxPartSize) {
+            FText.clear(); // no cover is that large: give up rather than hold it
+            return false;
+        }
+        FText += part;
+        FDone = end >= 0;
+        return !FDone;
+    }
+
+    QByteArray FId;
+    QByteArray FPending; // unexamined bytes: at most a start tag cut by a piece's end
+    QByteArray FText;
+    bool FInside = false;
+    bool FDone = false;
+};
 
 QString AuthorName(QXmlStreamReader& xml)
 {
@@ -140,7 +272,9 @@ bool Parse(const QByteArray& bytes, TFb2& book, bool wantCover, TAbortQuery abor
         } else if (name == QLatin1String("binary")) {
             if (wantCover && !book.CoverId.isEmpty() &&
                 xml.attributes().value(QLatin1String("id")) == book.CoverId) {
-                book.Cover = QByteArray::fromBase64(xml.readElementText().toLatin1());
+                const QString text = xml.readElementText();
+                // A picture cut by the end of the head is left to the scan.
+                if (!xml.hasError()) book.Cover = QByteArray::fromBase64(text.toLatin1());
                 return true;
             }
             xml.skipCurrentElement();
@@ -156,10 +290,12 @@ bool Parse(const QByteArray& bytes, TFb2& book, bool wantCover, TAbortQuery abor
 EXPORT unsigned char GetFileInfo(const char* fileName, TBookInfo* info, TAbortQuery abort)
 {
     if (!fileName || !info) return 0;
-    QByteArray bytes;
+    QByteArray head;
+    bool whole = true;
     TFb2 book;
-    if (!ReadDocument(fileName, bytes, abort) || !Parse(bytes, book, false, abort) ||
-        Stopped(abort))
+    // Undeclared HTML entities (&nbsp;) would stop the reader in the middle of the description.
+    if (!ReadHead(fileName, head, whole, abort) ||
+        !Parse(ResolveHtmlEntities(head), book, false, abort) || Stopped(abort))
         return 0;
     TBookInfo out = *info;
     PutText(&out, biTitle, book.Title);
@@ -180,10 +316,19 @@ EXPORT unsigned char GetThumbnail(const char* fileName, TThumbnailInfo* thumbnai
                                   TAbortQuery abort)
 {
     if (!fileName || !thumbnail) return 0;
-    QByteArray bytes;
+    QByteArray head;
+    bool whole = true;
     TFb2 book;
-    if (!ReadDocument(fileName, bytes, abort) || !Parse(bytes, book, true, abort) ||
-        book.Cover.isEmpty() || Stopped(abort))
+    if (!ReadHead(fileName, head, whole, abort) ||
+        !Parse(ResolveHtmlEntities(head), book, true, abort) || Stopped(abort))
         return 0;
+    head.clear();
+    if (book.Cover.isEmpty() && !whole && !book.CoverId.isEmpty()) {
+        TBinaryScanner scanner(book.CoverId);
+        StreamDocument(
+            fileName, [&](QByteArrayView piece) { return scanner.Feed(piece); }, abort);
+        book.Cover = scanner.Cover();
+    }
+    if (book.Cover.isEmpty() || Stopped(abort)) return 0;
     return PutThumbnail(thumbnail, DecodeScaled(book.Cover, WantedSize(thumbnail))) ? 1 : 0;
 }

@@ -93,9 +93,10 @@ bool Read(TPalmFile& palm, TMobiBook& book)
 
     const QByteArray zero = palm.Record(0, MaxRecordZero);
     if (zero.size() < 16) return false;
-    book.Encryption = U16(zero, 12);
-    if (zero.size() < 32 || zero.mid(16, 4) != "MOBI") return true; // plain PalmDoc
+    // A plain PalmDoc keeps the reader's position at offset 12, not an encryption type.
+    if (zero.size() < 32 || zero.mid(16, 4) != "MOBI") return true;
     book.IsMobi = true;
+    book.Encryption = U16(zero, 12);
     const quint32 headerLength = U32(zero, 20);
     book.Utf8 = U32(zero, 28) == 65001;
     const quint32 nameOffset = U32(zero, 84), nameLength = U32(zero, 88);
