@@ -16,6 +16,7 @@
 #include "LongWork.h"
 #include "ModelGuard.h"
 #include "NavigatorModel.h"
+#include "Notify.h"
 #include "rkView.h"
 #include "uAboutForm.h"
 #include "uBase.h"
@@ -432,6 +433,15 @@ void TXALVarnixForm::AddBooks(const QStringList& files)
     TCategory* c = CurrentCategory();
     if (!c) return;
     const QString folder = c->GetFullPath();
+    // Books added to a reader's shelf are a copy to the reader: its end is told on the desktop
+    // when the user is elsewhere, and so is a failure, before its message box waits.
+    const bool toReader = ReaderOf(c) != nullptr;
+    int copied = 0;
+    bool failureTold = false;
+    const auto tellFailure = [&](const QString& reason) {
+        if (toReader && !failureTold)
+            failureTold = Notify::SendInBackground(Notify::CopySummary(false, true), reason);
+    };
     TStateForm progress(this);
     progress.SetCancelVisible(true);
     progress.SetText(QStringLiteral("准备中..."));
@@ -460,11 +470,13 @@ void TXALVarnixForm::AddBooks(const QStringList& files)
         }
         // The shelf (or its reader) may have gone while the question or the last copy ran.
         if (const int gone = CheckShelf(c)) {
+            tellFailure(FailureText(gone));
             ShowMessageBox(FailureText(gone), QString(), mbOK | mbIconExclamation);
             cancelled = true;
             break;
         }
         const int result = AddBook(c, file);
+        if (result >= 0) ++copied;
         if (result >= FBookListModel->rowCount() ||
             (result >= 0 && FBookListModel->RowOf(c->Item(result)) < 0)) {
             TFileItem* item = c->Item(result);
@@ -474,8 +486,10 @@ void TXALVarnixForm::AddBooks(const QStringList& files)
             c->Item(result)->Reload();
             FBookListModel->RowChanged(c->Item(result));
         } else if (result == -1) {
-            ShowMessageBox(QStringLiteral("添加新书失败，可能文件正在使用中，请稍后再试。"),
-                           QString(), mbOK | mbIconExclamation);
+            const QString failure =
+                QStringLiteral("添加新书失败，可能文件正在使用中，请稍后再试。");
+            tellFailure(failure);
+            ShowMessageBox(failure, QString(), mbOK | mbIconExclamation);
         }
         if (progress.Cancelled()) {
             cancelled = true;
@@ -485,6 +499,9 @@ void TXALVarnixForm::AddBooks(const QStringList& files)
     if (!cancelled) progress.SetText(QStringLiteral("完成中..."));
     FThumbnailView->EndUpdate();
     FNavigatorModel->Refresh(c);
+    if (toReader && !cancelled && copied > 0)
+        Notify::SendInBackground(Notify::CopySummary(false, false),
+                                 Notify::CopyBody(copied, false));
 }
 
 void TXALVarnixForm::DeleteBooks()

@@ -13,6 +13,7 @@
 #include "LongWork.h"
 #include "ModelGuard.h"
 #include "NavigatorModel.h"
+#include "Notify.h"
 #include "rkView.h"
 #include "ThumbnailPainter.h"
 #include "ToolBtn.h"
@@ -360,7 +361,7 @@ void TXALVarnixForm::SyncThumbnailSelection()
     FThumbnailView->Selection().Clear();
     for (int row : SelectedRows())
         FThumbnailView->Selection().Add(reinterpret_cast<quintptr>(FBookListModel->Item(row)));
-    FThumbnailView->viewport()->update();
+    FThumbnailView->SelectionChanged();
     FSyncingSelection = false;
 }
 
@@ -455,6 +456,7 @@ bool TXALVarnixForm::DropBooks(TCategory* target, int effect)
         return false;
     }
     TCursorControl wait;
+    const bool toReader = ReaderOf(target) != nullptr;
     const QList<int> rows = SelectedRows();
     QList<TFileItem*> items;
     for (int row : rows)
@@ -510,9 +512,15 @@ bool TXALVarnixForm::DropBooks(TCategory* target, int effect)
     FNavigatorModel->Refresh(target);
     if (TCategory* current = CurrentCategory()) FNavigatorModel->Refresh(current);
     if (result != 0 && result != -ECANCELED) {
+        // Told on the desktop first: the message box waits for a user who may be elsewhere.
+        if (toReader)
+            Notify::SendInBackground(Notify::CopySummary(move, true), FailureText(result));
         ShowMessageBox(FailureText(result), QString(), mbOK | mbIconExclamation);
         return false;
     }
+    if (result == 0 && toReader)
+        Notify::SendInBackground(Notify::CopySummary(move, false),
+                                 Notify::CopyBody(int(items.size()), move));
     return result == 0;
 }
 

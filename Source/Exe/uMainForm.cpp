@@ -221,6 +221,7 @@ TXALVarnixForm::~TXALVarnixForm()
     FSystemCategory.reset();
     FThumbnailView->OnCellPaint = nullptr;
     FThumbnailView->OnHintShow = nullptr;
+    FThumbnailView->OnCellText = nullptr;
     // The subclasses let go of the controls before the controls go; the engine last.
     delete FSkins;
     FSkins = nullptr;
@@ -249,6 +250,8 @@ QWidget* TXALVarnixForm::CreateToolBar()
     row->addWidget(FLibraryButton);
     auto* libraryArrow = NewToolButton(FToolBar, QStringLiteral("LibraryArrow"), QString());
     libraryArrow->setArrowType(Qt::DownArrow);
+    // Buttons that only show an arrow are named for screen readers.
+    libraryArrow->setAccessibleName(QStringLiteral("图书馆菜单"));
     row->addWidget(libraryArrow);
     const auto openLibraryMenu = [this] { PopupBelow(LibraryMenu, FLibraryButton, 8); };
     connect(FLibraryButton, &QToolButton::clicked, this, openLibraryMenu);
@@ -268,6 +271,7 @@ QWidget* TXALVarnixForm::CreateToolBar()
         NewToolButton(searchBox, QStringLiteral("SearchOptionsButton"), QString());
     FSearchOptionsButton->setArrowType(Qt::DownArrow);
     FSearchOptionsButton->setToolTip(QStringLiteral("设置搜索选项"));
+    FSearchOptionsButton->setAccessibleName(FSearchOptionsButton->toolTip());
     connect(FSearchOptionsButton, &QToolButton::clicked, this,
             [this] { PopupBelow(SearchMenu, FSearchOptionsButton, 8); });
     FSearchButton =
@@ -394,6 +398,7 @@ QWidget* TXALVarnixForm::CreateNotebook()
     listColumn->addWidget(FBookList, 1);
     FThumbnailView = new TrkView(FListPage);
     FThumbnailView->setObjectName(QStringLiteral("ThumbnailView"));
+    FThumbnailView->setAccessibleName(QStringLiteral("图书缩略图"));
     FThumbnailView->SetMultipleSelection(true);
     listColumn->addWidget(FThumbnailView, 1);
     FListStateBar = new QLabel(QStringLiteral("就绪"), FListPage);

@@ -157,6 +157,13 @@ QToolButton* NewButton(QWidget* parent, QAction* action)
     button->setToolButtonStyle(Qt::ToolButtonTextOnly);
     button->setAutoRaise(true);
     button->setFocusPolicy(Qt::NoFocus);
+    // A screen reader names the button by its caption, also where a skin shows only a picture.
+    const auto name = [button, action] {
+        QString caption = action->text();
+        button->setAccessibleName(caption.remove(QLatin1Char('&')));
+    };
+    name();
+    QObject::connect(action, &QAction::changed, button, name);
     return button;
 }
 

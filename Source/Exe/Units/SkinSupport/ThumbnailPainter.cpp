@@ -67,12 +67,16 @@ void TThumbnailPainter::Attach(TrkView* view)
                                int64_t idx, TsvItemState state) {
         PaintCell(sender, canvas, cell, idxA, idx, state);
     };
+    view->OnCellText = [this](TrkView* sender, int64_t idx, QString& text) {
+        CellText(sender, idx, text);
+    };
 }
 
 void TThumbnailPainter::Release(TrkView* view)
 {
     view->OnHintShow = nullptr;
     view->OnCellPaint = nullptr;
+    view->OnCellText = nullptr;
 }
 
 TThumbnailBook* TThumbnailPainter::Item(TrkView* view, int64_t value) const
@@ -190,4 +194,15 @@ void TThumbnailPainter::HintShow(TrkView* view, int64_t idx, int, QString& text,
     // Only names that the cell cuts get a hint.
     const QFontMetrics metrics(FSkin.CaptionFont);
     show = metrics.horizontalAdvance(text) > view->CellWidth() - 8;
+}
+
+void TThumbnailPainter::CellText(TrkView* view, int64_t idx, QString& text)
+{
+    TThumbnailBook* item = Item(view, idx);
+    if (!item) return;
+    item->EnsureLoaded();
+    // The two lines the cell paints, in their order.
+    text = item->Name();
+    const QString author = item->Author();
+    if (!author.isEmpty()) text += QStringLiteral(", ") + author;
 }

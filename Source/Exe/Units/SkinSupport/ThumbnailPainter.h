@@ -71,14 +71,16 @@ public:
     TGetItem OnGetItem;
     const TThumbnailSkin& Skin() const { return FSkin; }
 
-    // Gives the view the skin's colour and cell size and takes over its cell painting and
-    // hints; Release hands them back.
+    // Gives the view the skin's colour and cell size and takes over its cell painting, hints
+    // and cell texts; Release hands them back.
     void Attach(TrkView* view);
     void Release(TrkView* view);
 
     void PaintCell(TrkView* view, QPainter& canvas, const QRect& cell, int idxA, int64_t idx,
                    TsvItemState state);
     void HintShow(TrkView* view, int64_t idx, int column, QString& text, bool& show);
+    // The cell's name and author in words, for assistive technology.
+    void CellText(TrkView* view, int64_t idx, QString& text);
 
     // c1 moved n fifths of the way toward c2, each channel rounded and held within 0..255.
     static QColor Blend(const QColor& c1, const QColor& c2, int n);

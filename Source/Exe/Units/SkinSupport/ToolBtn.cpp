@@ -1,11 +1,14 @@
 #include "ToolBtn.h"
 
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QAction>
 #include <QBoxLayout>
 #include <QEnterEvent>
 #include <QGridLayout>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QTimer>
 
 #include <cassert>
 #include <stdexcept>
@@ -16,6 +19,72 @@ const QString ImagesSection = QStringLiteral("Images");
 
 constexpr int FrameCount = 5;
 
+// What a screen reader sees of a tool button: the button it looks like (a toggle for a checkable
+// action), named by its hint, which falls back to the action's caption, as the picture shows
+// no text.
+class TToolBtnAccessible : public QAccessibleWidget
+{
+public:
+    explicit TToolBtnAccessible(TToolBtn* button) : QAccessibleWidget(button, QAccessible::Button)
+    {
+    }
+
+    TToolBtn* Button() const { return qobject_cast<TToolBtn*>(object()); }
+
+    QString text(QAccessible::Text t) const override
+    {
+        const TToolBtn* button = Button();
+        if (button && t == QAccessible::Name && button->accessibleName().isEmpty() &&
+            button->Action()) {
+            QString caption = button->Action()->text();
+            return caption.remove(QLatin1Char('&'));
+        }
+        return QAccessibleWidget::text(t);
+    }
+
+    QAccessible::State state() const override
+    {
+        QAccessible::State s = QAccessibleWidget::state();
+        if (const TToolBtn* button = Button()) {
+            s.pressed = button->MouseState() == TToolBtn::msPressed;
+            if (button->Action() && button->Action()->isCheckable()) {
+                s.checkable = true;
+                s.checked = button->Down();
+            }
+        }
+        return s;
+    }
+
+    QStringList actionNames() const override
+    {
+        QStringList names = QAccessibleWidget::actionNames();
+        if (const TToolBtn* button = Button(); button && button->isEnabled() && button->Action())
+            names.prepend(pressAction());
+        return names;
+    }
+
+    void doAction(const QString& name) override
+    {
+        TToolBtn* button = Button();
+        if (!button || name != pressAction()) {
+            QAccessibleWidget::doAction(name);
+            return;
+        }
+        // The command may ask the user and wait: it runs from the event loop, so the screen
+        // reader's request returns at once, and only if the button is still there and enabled.
+        QTimer::singleShot(0, button, [button = QPointer<TToolBtn>(button)] {
+            if (button && button->isEnabled() && button->Action()) button->Action()->trigger();
+        });
+    }
+};
+
+QAccessibleInterface* ToolBtnFactory(const QString& className, QObject* object)
+{
+    if (className == QLatin1String("TToolBtn"))
+        if (auto* button = qobject_cast<TToolBtn*>(object)) return new TToolBtnAccessible(button);
+    return nullptr;
+}
+
 } // namespace
 
 TToolBtn::TToolBtn(TSkinManager* manager, const QString& offsetKey, const QString& iconKey,
@@ -24,6 +93,11 @@ TToolBtn::TToolBtn(TSkinManager* manager, const QString& offsetKey, const QStrin
 {
     if (!manager) throw std::invalid_argument("a tool button needs a skin manager");
     manager->Own(this);
+    static const bool accessible = [] {
+        QAccessible::installFactory(ToolBtnFactory);
+        return true;
+    }();
+    (void)accessible;
     setAttribute(Qt::WA_Hover, false);
     setFocusPolicy(Qt::NoFocus);
 

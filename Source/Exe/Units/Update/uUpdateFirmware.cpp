@@ -3,6 +3,7 @@
 #include "Categories.h"
 #include "DevID.h"
 #include "Folders.h"
+#include "Notify.h"
 #include "Orvid.h"
 #include "uMsgDlg.h"
 #include "uUpdateMainPrivate.h"
@@ -152,6 +153,9 @@ bool TUpdateV2::InstallFirmware(TDownFiles& offer, int row)
         SetTrayIcon(0);
         offer.Done = true;
         SetStatus(row, QStringLiteral("更新完成"), 5);
+        // Told on the desktop before the question below waits for a user who may be elsewhere.
+        Notify::SendInBackground(Notify::UpdateSummary(false),
+                                 QStringLiteral("阅读器固件已更新，重启阅读器后生效。"));
         if (ShowMessageBox(QStringLiteral("    KeltoVarnix 需要重启您的阅读器以完成更新。\r\n"
                                           "在重启过程中请始终保持阅读器与数据线的连接。\r\n"
                                           "您想现在就断开阅读器与 PC 的连接吗？"),
@@ -173,6 +177,8 @@ bool TUpdateV2::InstallFirmware(TDownFiles& offer, int row)
         }
     } else {
         SetStatus(row, QStringLiteral("更新失败"), 6);
+        Notify::SendInBackground(Notify::UpdateSummary(true),
+                                 QStringLiteral("阅读器固件更新失败。"));
     }
     if (!self) return false;
 

@@ -6,6 +6,7 @@
 #include "DevID.h"
 #include "Folders.h"
 #include "Globals.h"
+#include "Notify.h"
 #include "Orvid.h"
 #include "uAboutForm.h"
 #include "uMsgDlg.h"
@@ -754,12 +755,16 @@ void TUpdateV2::InstallProgram(TDownFiles& offer, int row)
         SetStatus(row, QStringLiteral("更新失败"), 6);
         TrayText = SPrefix + QStringLiteral("更新失败!");
         Notice(TrayText);
+        Notify::SendInBackground(Notify::UpdateSummary(true),
+                                 QStringLiteral("阅读软件的升级程序无法启动。"));
         return;
     }
     offer.Done = true;
     SetStatus(row, QStringLiteral("更新完成"), 5);
     TrayText = SPrefix + QStringLiteral("更新完成!");
     RefreshTip();
+    Notify::SendInBackground(Notify::UpdateSummary(false),
+                             QStringLiteral("阅读软件的升级程序已启动。"));
 }
 
 // ---------------------------------------------------------------------------------------------

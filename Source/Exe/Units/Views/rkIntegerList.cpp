@@ -35,6 +35,7 @@ TIntList& TIntList::operator=(const TIntList& other)
     FCapacity = other.FCapacity;
     FSorted = other.FSorted;
     FDuplicates = other.FDuplicates;
+    ++FChanges;
     return *this;
 }
 
@@ -61,6 +62,7 @@ void TIntList::InsertItem(int index, int64_t value)
                      size_t(FCount - index) * sizeof(int64_t));
     FList[size_t(index)] = value;
     ++FCount;
+    ++FChanges;
 }
 
 int TIntList::Add(int64_t value)
@@ -85,6 +87,7 @@ void TIntList::Delete(int index)
 {
     CheckIndex(index, FCount);
     --FCount;
+    ++FChanges;
     if (index < FCount)
         std::memmove(&FList[size_t(index)], &FList[size_t(index) + 1],
                      size_t(FCount - index) * sizeof(int64_t));
@@ -101,6 +104,7 @@ void TIntList::Exchange(int index1, int index2)
     CheckIndex(index1, FCount);
     CheckIndex(index2, FCount);
     std::swap(FList[size_t(index1)], FList[size_t(index2)]);
+    ++FChanges;
 }
 
 int TIntList::IndexOf(int64_t value) const
@@ -143,6 +147,7 @@ void TIntList::Clear()
     FList.reset();
     FCount = 0;
     FCapacity = 0;
+    ++FChanges;
 }
 
 void TIntList::SetSorted(bool sorted)
@@ -166,6 +171,7 @@ void TIntList::CustomSort(const TCompare& compare)
 {
     if (FSorted || FCount <= 1) return;
     QuickSort(0, FCount - 1, compare);
+    ++FChanges;
 }
 
 void TIntList::QuickSort(int left, int right, const TCompare& compare)

@@ -50,6 +50,9 @@ public:
 
     int Count() const { return FCount; }
     int Capacity() const { return FCapacity; }
+    // Moves on with every change of the values or their order, so that whoever keeps indexes
+    // into the list (the grid's accessibility layer) can tell they may no longer hold.
+    uint64_t ChangeCount() const { return FChanges; }
     bool Sorted() const { return FSorted; }
     // Turning sorting on sorts the list.
     void SetSorted(bool sorted);
@@ -79,4 +82,5 @@ private:
     int FCapacity = 0;
     bool FSorted = false;
     TDuplicates FDuplicates = dupIgnore;
+    uint64_t FChanges = 0;
 };

@@ -1,5 +1,8 @@
 #include "rkView.h"
 
+#include "rkViewAccessible.h"
+
+#include <QAccessible>
 #include <QApplication>
 #include <QKeyEvent>
 #include <QMouseEvent>
@@ -9,6 +12,7 @@
 #include <QWheelEvent>
 
 #include <algorithm>
+#include <iterator>
 #include <unordered_set>
 
 namespace {
@@ -26,6 +30,10 @@ int CeilDiv(int a, int b)
 
 constexpr Qt::KeyboardModifiers AnyModifier =
     Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier;
+
+// Up to this many cells entering or leaving the selection are announced one by one; a larger
+// change (select all, a long band) is announced as one change of the whole grid.
+constexpr size_t MaxCellAnnouncements = 16;
 
 } // namespace
 
@@ -67,6 +75,7 @@ TrkView::TrkView(QWidget* parent) : QAbstractScrollArea(parent)
     SetBorderStyle(bsSingle);
     FTimer.setInterval(AutoScrollInterval);
     connect(&FTimer, &QTimer::timeout, this, &TrkView::AutoScrollTick);
+    InstallViewAccessibility();
 }
 
 TrkView::~TrkView() = default;
@@ -199,6 +208,8 @@ void TrkView::CalcView()
         setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
         bar->setRange(0, 0);
     }
+    // The owner calls this after every change of Items, so this is where the change is told.
+    if (FItems.ChangeCount() != FAnnouncedItems) AnnounceItems();
     FInCalcView = false;
 }
 
@@ -369,6 +380,8 @@ void TrkView::scrollContentsBy(int, int)
 
 void TrkView::FireSelecting()
 {
+    AnnounceFocus();
+    AnnounceSelection();
     if (OnSelecting) OnSelecting(this, FSelection.Count());
 }
 
@@ -712,4 +725,152 @@ bool TrkView::viewportEvent(QEvent* event)
         break;
     }
     return QAbstractScrollArea::viewportEvent(event);
+}
+
+// ---- single cells and assistive technology
+
+QString TrkView::CellText(int index) const
+{
+    QString text;
+    if (index >= 0 && index < FItems.Count() && OnCellText)
+        OnCellText(const_cast<TrkView*>(this), FItems.Get(index), text);
+    return text;
+}
+
+bool TrkView::IsItemSelected(int index) const
+{
+    return index >= 0 && index < FItems.Count() && FSelection.IndexOf(FItems.Get(index)) >= 0;
+}
+
+void TrkView::FocusItem(int index)
+{
+    if (index < 0 || index >= FItems.Count()) return;
+    FSelection.Clear();
+    FSelection.Add(FItems.Get(index));
+    FFocusIndex = FAnchorIndex = index;
+    ScrollIntoView(index);
+    Repaint();
+    FireSelecting();
+}
+
+void TrkView::SelectItem(int index, bool selected)
+{
+    if (index < 0 || index >= FItems.Count()) return;
+    const int64_t value = FItems.Get(index);
+    const int at = FSelection.IndexOf(value);
+    if (selected && at < 0) {
+        if (!FMultipleSelection) FSelection.Clear();
+        FSelection.Add(value);
+    } else if (!selected && at >= 0) {
+        FSelection.Delete(at);
+    }
+    FFocusIndex = FAnchorIndex = index;
+    ScrollIntoView(index);
+    Repaint();
+    FireSelecting();
+}
+
+void TrkView::OpenItem(int index)
+{
+    if (index < 0 || index >= FItems.Count()) return;
+    const int64_t value = FItems.Get(index);
+    // Like the double click's first press: a cell of a larger selection opens with the rest.
+    if (FSelection.IndexOf(value) < 0) {
+        FSelection.Clear();
+        FSelection.Add(value);
+    }
+    FFocusIndex = FAnchorIndex = index;
+    ScrollIntoView(index);
+    Repaint();
+    FireSelecting();
+    if (OnDblClick) OnDblClick(this);
+}
+
+void TrkView::SelectionChanged()
+{
+    Repaint();
+    AnnounceFocus();
+    AnnounceSelection();
+}
+
+void TrkView::focusInEvent(QFocusEvent* event)
+{
+    QAbstractScrollArea::focusInEvent(event);
+    // The screen reader is led on from the grid to its focused cell.
+    FAnnouncedFocus = -1;
+    AnnounceFocus();
+}
+
+void TrkView::AnnounceItems()
+{
+    FAnnouncedItems = FItems.ChangeCount();
+    // Cells are asked for afresh after a reset, so what was told before no longer counts.
+    FAnnouncedSelection.clear();
+    FAnnouncedFocus = -1;
+    ViewItemsChanged(this);
+    if (!ViewEventsWanted()) return;
+    QAccessibleTableModelChangeEvent event(this, QAccessibleTableModelChangeEvent::ModelReset);
+    SendViewEvent(&event);
+    for (int i = 0; i < FSelection.Count(); ++i)
+        FAnnouncedSelection.push_back(FSelection.Get(i));
+    std::sort(FAnnouncedSelection.begin(), FAnnouncedSelection.end());
+    FAnnouncedSelection.erase(std::unique(FAnnouncedSelection.begin(), FAnnouncedSelection.end()),
+                              FAnnouncedSelection.end());
+}
+
+void TrkView::AnnounceFocus()
+{
+    if (FFocusIndex == FAnnouncedFocus) return;
+    FAnnouncedFocus = FFocusIndex;
+    if (!ViewEventsWanted() || !hasFocus() || FFocusIndex < 0 || FFocusIndex >= FItems.Count())
+        return;
+    QAccessibleEvent event(this, QAccessible::Focus);
+    event.setChild(FFocusIndex);
+    SendViewEvent(&event);
+}
+
+void TrkView::AnnounceSelection()
+{
+    if (!ViewEventsWanted()) {
+        // Nothing listens: the next listener starts from an empty selection.
+        FAnnouncedSelection.clear();
+        return;
+    }
+    std::vector<int64_t> now;
+    now.reserve(size_t(FSelection.Count()));
+    for (int i = 0; i < FSelection.Count(); ++i)
+        now.push_back(FSelection.Get(i));
+    std::sort(now.begin(), now.end());
+    now.erase(std::unique(now.begin(), now.end()), now.end());
+    std::vector<int64_t> added;
+    std::vector<int64_t> removed;
+    std::set_difference(now.begin(), now.end(), FAnnouncedSelection.begin(),
+                        FAnnouncedSelection.end(), std::back_inserter(added));
+    std::set_difference(FAnnouncedSelection.begin(), FAnnouncedSelection.end(), now.begin(),
+                        now.end(), std::back_inserter(removed));
+    FAnnouncedSelection = std::move(now);
+    if (added.empty() && removed.empty()) return;
+
+    const auto announce = [this](QAccessible::Event type, int child) {
+        QAccessibleEvent event(this, type);
+        event.setChild(child);
+        SendViewEvent(&event);
+    };
+    if (added.size() + removed.size() > MaxCellAnnouncements) {
+        announce(QAccessible::SelectionWithin, -1);
+        return;
+    }
+    if (added.size() == 1 && FAnnouncedSelection.size() == 1) {
+        // The selection is now this one cell.
+        const int index = FItems.IndexOf(added.front());
+        if (index >= 0) announce(QAccessible::Selection, index);
+        return;
+    }
+    // Values no longer among the items have no cell left to name.
+    for (int64_t value : removed)
+        if (const int index = FItems.IndexOf(value); index >= 0)
+            announce(QAccessible::SelectionRemove, index);
+    for (int64_t value : added)
+        if (const int index = FItems.IndexOf(value); index >= 0)
+            announce(QAccessible::SelectionAdd, index);
 }

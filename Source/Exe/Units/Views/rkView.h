@@ -10,6 +10,7 @@
 #include <QTimer>
 
 #include <functional>
+#include <vector>
 
 class QPainter;
 
@@ -49,7 +50,8 @@ struct TrkViewLayout
 // any skin. It owns what a grid of thousands of cells needs to feel right: its own layout and
 // pixel scrolling, painting only the visible rows into one off-screen image, selection with
 // Shift and Ctrl, hot tracking, a rubber band that scrolls the view when dragged past an edge,
-// keyboard navigation and hints for names the cells cut.
+// keyboard navigation and hints for names the cells cut. Screen readers see it as a list of its
+// cells (rkViewAccessible.h).
 class TrkView : public QAbstractScrollArea
 {
     Q_OBJECT
@@ -72,9 +74,13 @@ public:
                        int y)>
         OnMouseUp;
     std::function<void(TrkView* sender, QKeyEvent* event)> OnKeyDown;
+    // What a cell shows, in words, for assistive technology; whoever paints the cells answers.
+    std::function<void(TrkView* sender, int64_t idx, QString& text)> OnCellText;
 
     TIntList& Items() { return FItems; }
     TIntList& Selection() { return FSelection; }
+    const TIntList& Items() const { return FItems; }
+    const TIntList& Selection() const { return FSelection; }
 
     void Clear();
     void CalcView();
@@ -89,6 +95,21 @@ public:
     int ItemIndexAt(QPoint clientPoint) const;
     int64_t ItemAt(QPoint clientPoint) const;
     void ScrollIntoView(int index);
+
+    // Single cells by index, as assistive technology works on them; an index out of range does
+    // nothing. Each change fires OnSelecting like the mouse and the keys do.
+    QString CellText(int index) const;
+    bool IsItemSelected(int index) const;
+    // Focuses the cell and makes it the whole selection, as an arrow key does.
+    void FocusItem(int index);
+    // Adds the cell to the selection or takes it out (with single selection, selecting replaces
+    // the selection), and focuses it, as a Ctrl+click does.
+    void SelectItem(int index, bool selected);
+    // What a double click on the cell does: the cell becomes the selection unless it belongs to
+    // it already, then OnDblClick.
+    void OpenItem(int index);
+    // The owner changed Selection itself: repaint, and tell assistive technology.
+    void SelectionChanged();
 
     int CellWidth() const { return FCellWidth; }
     void SetCellWidth(int value);
@@ -151,6 +172,7 @@ protected:
     void mouseReleaseEvent(QMouseEvent* event) override;
     void wheelEvent(QWheelEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+    void focusInEvent(QFocusEvent* event) override;
 
 private:
     void Repaint();
@@ -161,6 +183,11 @@ private:
     void EndBand();
     void FireSelecting();
     bool ShowHintAt(QPoint clientPoint, QPoint globalPoint);
+    // Tells assistive technology what changed since it was last told: the items, the focused
+    // cell, the selection. Does nothing while no assistive technology listens.
+    void AnnounceItems();
+    void AnnounceFocus();
+    void AnnounceSelection();
 
     TIntList FItems;
     TIntList FSelection;
@@ -192,4 +219,9 @@ private:
     int FUpdating = 0;
     bool FJustDblClicked = false;
     bool FInCalcView = false;
+
+    // What assistive technology was last told.
+    uint64_t FAnnouncedItems = 0;
+    int FAnnouncedFocus = -1;
+    std::vector<int64_t> FAnnouncedSelection; // sorted
 };
