@@ -6,6 +6,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QTemporaryDir>
 
@@ -47,6 +48,7 @@ void MakeCorpus()
     Corpus = new QTemporaryDir;
     const QString root = Corpus->path();
     const QByteArray cover = LargeCover();
+    Write(root + "/cover.jpg", cover); // the pictures of the web pages
     for (int i = 0; i < BooksPerFormat; ++i) {
         const QString n = QString::number(i);
         TEpub epub;
@@ -64,6 +66,61 @@ void MakeCorpus()
         mobi.Author = "Author";
         mobi.Cover = cover;
         Write(root + "/" + n + ".mobi", Mobi(mobi));
+        // A document of 1 MB of text, its one picture after the text and no package thumbnail
+        // (what word processors write by default): the whole text is looked through.
+        TDocx docx;
+        docx.Title = QStringLiteral("文档 ") + n;
+        docx.Creator = QStringLiteral("作者");
+        docx.Pages = 300;
+        docx.Text = QString::fromUtf8(MegabyteOfText(i));
+        docx.Media = {{"image1.jpeg", cover}};
+        docx.Shown = {"image1.jpeg"};
+        WriteDocx(root + "/" + n + ".docx", docx);
+        // A page of 1 MB with its metadata in the head and its picture beside it on disk.
+        const QByteArray head = "<html lang=\"zh\"><head><meta charset=\"utf-8\"><title>" +
+                                QStringLiteral("网页 ").toUtf8() + n.toUtf8() +
+                                "</title><meta name=\"author\" content=\"Author\">"
+                                "<meta name=\"description\" content=\"Description.\"></head>"
+                                "<body><p><img src=\"cover.jpg\"></p><pre>";
+        Write(root + "/" + n + ".html", head + MegabyteOfText(i) + "</pre></body></html>");
+        THtmlz htmlz;
+        htmlz.Title = QStringLiteral("书 ") + n;
+        htmlz.Authors = {QStringLiteral("作者")};
+        htmlz.Description = "<p>" + QString("Description. ").repeated(40) + "</p>";
+        htmlz.Cover = cover;
+        htmlz.Page = QString::fromUtf8(head + MegabyteOfText(i) + "</pre></body></html>");
+        WriteZip(root + "/" + n + ".htmlz", HtmlzEntries(htmlz));
+        // Comics of 40 pages, the cover sorted first but packed last.
+        QList<TZipEntry> pages = {{"ComicInfo.xml", "<ComicInfo><Title>Comic " + n.toUtf8() +
+                                                        "</Title></ComicInfo>"}};
+        for (int page = 40; page >= 1; --page)
+            pages.append({QStringLiteral("page%1.jpg").arg(page), cover});
+        Write(root + "/" + n + ".cbt", Tar(pages));
+        Write(root + "/" + n + ".cbr", StoredRar(pages));
+        Write(root + "/" + n + ".chm",
+              Chm({{"#SYSTEM", ChmSystem(0x0804, "Help " + n.toUtf8(), "html/index.htm")},
+                   {"html/index.htm", "<html><title>x</title><img src=\"../images/front.jpg\">"},
+                   {"images/front.jpg", cover}},
+                  0x0804));
+        // DjVu cannot be generated here: the two-page fixture stands in.
+        QFile::copy(QFileInfo(QStringLiteral(__FILE__)).absolutePath() +
+                        "/../tests/fixtures/two-pages.djvu",
+                    root + "/" + n + ".djvu");
+        TRtf rtf;
+        rtf.Title = QStringLiteral("书 ") + n;
+        rtf.Author = QStringLiteral("作者");
+        rtf.CodePage = 936;
+        rtf.UnicodeEscapes = true;
+        rtf.Comment = QString("Description. ").repeated(40);
+        rtf.Cover = cover;
+        rtf.Body = QString::fromUtf8(MegabyteOfText(i)).left(100000);
+        Write(root + "/" + n + ".rtf", Rtf(rtf));
+        TUmd umd;
+        umd.Title = QStringLiteral("书 ") + n;
+        umd.Author = QStringLiteral("作者");
+        umd.Text = QString::fromUtf8(MegabyteOfText(i));
+        umd.Cover = cover;
+        Write(root + "/" + n + ".umd", Umd(umd));
     }
 }
 
@@ -93,6 +150,17 @@ BENCHMARK_CAPTURE(ReadBooks, Pdf_20_pages, "pdf")->Unit(benchmark::kMillisecond)
 BENCHMARK_CAPTURE(ReadBooks, Txt_1MB, "txt")->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(ReadBooks, Fb2_1200x1600_cover, "fb2")->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(ReadBooks, Mobi_1200x1600_cover, "mobi")->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(ReadBooks, Docx_1MB_1200x1600_picture_after_text, "docx")
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(ReadBooks, Html_1MB_1200x1600_picture_beside, "html")
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(ReadBooks, Htmlz_1MB_1200x1600_cover, "htmlz")->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(ReadBooks, Cbt_40_pages_cover_last, "cbt")->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(ReadBooks, Cbr_stored_40_pages_cover_last, "cbr")->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(ReadBooks, Chm_1200x1600_topic_picture, "chm")->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(ReadBooks, Djvu_two_small_pages, "djvu")->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(ReadBooks, Rtf_1200x1600_cover, "rtf")->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(ReadBooks, Umd_1MB_1200x1600_cover, "umd")->Unit(benchmark::kMillisecond);
 
 int main(int argc, char** argv)
 {

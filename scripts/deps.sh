@@ -11,6 +11,8 @@ PACKAGES=(
   fonts-noto-cjk xvfb xauth dbus
   python3-dbusmock python3-pyftpdlib libcpp-httplib-dev
   clang libclang-rt-14-dev zlib1g-dev
+  desktop-file-utils appstream lintian
+  libarchive-dev libdjvulibre-dev libchm-dev
 )
 
 missing=()

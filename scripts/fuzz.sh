@@ -25,12 +25,16 @@ cmake --build "$BUILD" --target FuzzTargets
 declare -A MAX_LEN=(
   [FuzzEpub]=131072 [FuzzEpubZip]=131072 [FuzzCbz]=131072 [FuzzCbzZip]=131072
   [FuzzFb2]=262144 [FuzzFb2Zip]=262144 [FuzzMobi]=131072 [FuzzPdf]=131072 [FuzzText]=262144
+  [FuzzHtml]=262144 [FuzzHtmlzZip]=131072 [FuzzDocxZip]=131072
+  [FuzzRtf]=131072 [FuzzUmd]=131072
   [FuzzVerDesc]=262144 [FuzzPicture]=65536 [FuzzSkin]=65536 [FuzzIni]=65536
   [FuzzFirmware]=65536 [FuzzMountTable]=16384 [FuzzVersionRecord]=16384 [FuzzDiskInfo]=4096
+  [FuzzComic]=131072 [FuzzDjvu]=65536 [FuzzChm]=65536
 )
 # Targets that pack their input into an archive share a dictionary of the scheme's words.
 declare -A DICT=(
   [FuzzEpubZip]=archive.dict [FuzzCbzZip]=archive.dict [FuzzFb2Zip]=archive.dict
+  [FuzzHtml]=html.dict [FuzzHtmlzZip]=html.dict [FuzzDocxZip]=docx.dict
   [FuzzSkin]=archive.dict [FuzzFirmware]=archive.dict
 )
 TARGETS=${FUZZ_TARGETS:-${!MAX_LEN[*]}}

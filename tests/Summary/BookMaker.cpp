@@ -5,9 +5,13 @@
 #include <QPageSize>
 #include <QPainter>
 #include <QPdfWriter>
+#include <QStringDecoder>
+#include <QStringEncoder>
 #include <QtEndian>
 
 #include <zip.h>
+
+#include <algorithm>
 
 namespace BookMaker {
 
@@ -276,6 +280,316 @@ QByteArray Mobi(const TMobi& book)
     return file;
 }
 
+namespace {
+
+QByteArray CodecName(int codePage)
+{
+    if (codePage == 936) return "GB18030";
+    if (codePage == 950) return "Big5";
+    return "windows-" + QByteArray::number(codePage);
+}
+
+// Text as RTF writes it: ASCII as it is with the three special characters escaped, line breaks
+// as \par, the rest as code page bytes (\'xx) or as \uN with those bytes (or "?") to fall back on.
+QByteArray RtfText(const QString& text, int codePage, bool unicodeEscapes)
+{
+    const QByteArray codec = CodecName(codePage);
+    QStringEncoder encoder(codec.constData());
+    QStringDecoder decoder(codec.constData());
+    QByteArray out;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text[i];
+        if (c == u'\n') {
+            out += "\\par ";
+            continue;
+        }
+        if (c.unicode() < 0x80) {
+            if (c == u'\\' || c == u'{' || c == u'}') out += '\\';
+            out += static_cast<char>(c.unicode());
+            continue;
+        }
+        const qsizetype length = c.isHighSurrogate() && i + 1 < text.size() ? 2 : 1;
+        const QString character = text.mid(i, length);
+        i += length - 1;
+        encoder.resetState();
+        decoder.resetState();
+        const QByteArray bytes = encoder(character);
+        const bool fits = !bytes.isEmpty() && QString(decoder(bytes)) == character;
+        QByteArray fallback = fits ? QByteArray() : QByteArray("?");
+        if (fits)
+            for (const char b : bytes)
+                fallback += "\\'" + QByteArray::number(uchar(b), 16).rightJustified(2, '0');
+        if (fits && !unicodeEscapes) {
+            out += fallback;
+            continue;
+        }
+        for (qsizetype k = 0; k < character.size(); ++k) {
+            // The fallback follows the last unit of the character only.
+            const bool last = k + 1 == character.size();
+            out += "\\uc" + QByteArray::number(last ? (fits ? bytes.size() : 1) : 0);
+            out += "\\u" + QByteArray::number(static_cast<qint16>(character[k].unicode()));
+            out += last ? fallback : QByteArray(" ");
+        }
+    }
+    return out;
+}
+
+QByteArray RtfDate(const char* word, const QDateTime& date)
+{
+    if (!date.isValid()) return {};
+    return QStringLiteral("{\\%1\\yr%2\\mo%3\\dy%4\\hr%5\\min%6}")
+        .arg(QLatin1String(word))
+        .arg(date.date().year())
+        .arg(date.date().month())
+        .arg(date.date().day())
+        .arg(date.time().hour())
+        .arg(date.time().minute())
+        .toLatin1();
+}
+
+QByteArray Le16(quint16 v)
+{
+    QByteArray b(2, 0);
+    qToLittleEndian(v, b.data());
+    return b;
+}
+
+QByteArray Le32(quint32 v)
+{
+    QByteArray b(4, 0);
+    qToLittleEndian(v, b.data());
+    return b;
+}
+
+QByteArray Utf16Le(const QString& text)
+{
+    QByteArray bytes;
+    for (const QChar c : text)
+        bytes += Le16(c.unicode());
+    return bytes;
+}
+
+} // namespace
+
+QByteArray Rtf(const TRtf& book)
+{
+    auto text = [&](const QString& s) { return RtfText(s, book.CodePage, book.UnicodeEscapes); };
+    QByteArray out = "{\\rtf1\\ansi\\ansicpg" + QByteArray::number(book.CodePage) +
+                     "\\deff0{\\fonttbl{\\f0\\fnil\\fcharset0 Arial;}}\r\n"
+                     "{\\colortbl;\\red0\\green0\\blue0;}\r\n{\\info";
+    const std::pair<const char*, const QString*> fields[] = {
+        {"title", &book.Title},       {"subject", &book.Subject},   {"author", &book.Author},
+        {"operator", &book.Operator}, {"keywords", &book.Keywords}, {"doccomm", &book.Comment},
+        {"category", &book.Category}, {"*\\company", &book.Company}};
+    for (const auto& [word, value] : fields)
+        if (!value->isEmpty()) out += "\r\n{\\" + QByteArray(word) + ' ' + text(*value) + '}';
+    out += RtfDate("creatim", book.Created) + RtfDate("revtim", book.Revised);
+    const std::pair<const char*, int> numbers[] = {{"version", book.Version},
+                                                   {"nofpages", book.Pages},
+                                                   {"nofwords", book.Words},
+                                                   {"nofchars", book.Chars}};
+    for (const auto& [word, value] : numbers)
+        if (value >= 0) out += "\\" + QByteArray(word) + QByteArray::number(value);
+    out += "}\r\n";
+    if (!book.Cover.isEmpty()) {
+        out += "{\\*\\shppict{\\pict{\\*\\picprop\\shplid1025{\\sp{\\sn wzName}{\\sv Cover}}}"
+               "\\picw100\\pich100\\" +
+               book.CoverBlip + "\\bliptag1{\\*\\blipuid 0123456789abcdef0123456789abcdef}\r\n";
+        const QByteArray hex = book.Cover.toHex();
+        for (qsizetype i = 0; i < hex.size(); i += 128)
+            out += hex.mid(i, 128) + "\r\n";
+        out += "}}";
+    }
+    out += "\\pard\\plain\\f0 " + text(book.Body) + "\\par\r\n}\r\n";
+    return out;
+}
+
+QByteArray Umd(const TUmd& book)
+{
+    QByteArray out = "\x89\x9B\x9A\xDE";
+    auto attribute = [&](quint16 id, char flag, const QByteArray& content) {
+        out += '#' + Le16(id) + flag + static_cast<char>(5 + content.size()) + content;
+    };
+    auto data = [&](quint32 check, const QByteArray& content) {
+        out += '$' + Le32(check) + Le32(static_cast<quint32>(9 + content.size())) + content;
+    };
+    attribute(0x01, 0, QByteArray("\x01\x34\x12", 3)); // a text book, two random bytes
+    const QString* texts[] = {&book.Title, &book.Author, &book.Year,      &book.Month,
+                              &book.Day,   &book.Type,   &book.Publisher, &book.Vendor};
+    for (quint16 id = 0x02; id <= 0x09; ++id)
+        if (!texts[id - 2]->isEmpty()) attribute(id, 0, Utf16Le(texts[id - 2]->left(120)));
+    QString body = book.Text;
+    body.replace(u'\n', QChar(0x2029)); // the format's paragraph break
+    const QByteArray text = Utf16Le(body);
+    attribute(0x0B, 0, Le32(static_cast<quint32>(text.size())));
+    attribute(0x83, 1, Le32(0x3001));
+    data(0x3001, Le32(0)); // one chapter, at the start
+    const QByteArray chapter = Utf16Le(book.Title.left(60));
+    attribute(0x84, 1, Le32(0x4001));
+    data(0x4001, static_cast<char>(chapter.size()) + chapter);
+    QByteArray checks;
+    for (qsizetype at = 0, n = 0; at < text.size(); at += 0x8000, ++n) {
+        const quint32 check = 0x2001 + static_cast<quint32>(n);
+        data(check, qCompress(text.mid(at, 0x8000)).mid(4)); // a bare zlib stream
+        checks += Le32(check);
+    }
+    attribute(0x81, 1, Le32(0x2000));
+    data(0x2000, checks);
+    if (!book.Cover.isEmpty()) {
+        attribute(0x82, 1, '\x01' + Le32(0x1001)); // a JPEG
+        data(0x1001, book.Cover);
+    }
+    attribute(0x0C, 1, Le32(static_cast<quint32>(out.size() + 9)));
+    return out;
+}
+
+QList<TZipEntry> DocxEntries(const TDocx& book)
+{
+    auto element = [](const char* name, const QString& text, const char* attributes = "") {
+        return text.isEmpty() ? QString()
+                              : QStringLiteral("<%1%2>%3</%1>").arg(name, attributes, Escape(text));
+    };
+    auto count = [](const char* name, int value) {
+        return value < 0 ? QString() : QStringLiteral("<%1>%2</%1>").arg(name).arg(value);
+    };
+    const char* w3cdtf = " xsi:type=\"dcterms:W3CDTF\"";
+    const QString core =
+        "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n"
+        "<cp:coreProperties "
+        "xmlns:cp=\"http://schemas.openxmlformats.org/package/2006/metadata/core-properties\" "
+        "xmlns:dc=\"http://purl.org/dc/elements/1.1/\" xmlns:dcterms=\"http://purl.org/dc/terms/\" "
+        "xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\">" +
+        element("dc:title", book.Title) + element("dc:subject", book.Subject) +
+        element("dc:creator", book.Creator) + element("cp:keywords", book.Keywords) +
+        element("dc:description", book.Description) + element("cp:revision", book.Revision) +
+        element("dcterms:created", book.Created, w3cdtf) +
+        element("dcterms:modified", book.Modified, w3cdtf) + element("cp:category", book.Category) +
+        element("dc:language", book.Language) + element("dc:identifier", book.Identifier) +
+        "</cp:coreProperties>";
+    const QString app =
+        "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n"
+        "<Properties "
+        "xmlns=\"http://schemas.openxmlformats.org/officeDocument/2006/extended-properties\">"
+        "<Application>Writer</Application>" +
+        count("Pages", book.Pages) + count("Words", book.Words) +
+        count("Characters", book.Characters) + element("Company", book.Company) + "</Properties>";
+
+    const QString relationships =
+        "http://schemas.openxmlformats.org/officeDocument/2006/relationships";
+    const QString package = "http://schemas.openxmlformats.org/package/2006/relationships";
+    QString rels = "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n"
+                   "<Relationships xmlns=\"" +
+                   package + "\"><Relationship Id=\"rId1\" Type=\"" + relationships +
+                   "/officeDocument\" Target=\"word/document.xml\"/>";
+    if (book.Properties)
+        rels += "<Relationship Id=\"rId2\" Type=\"" + package +
+                "/metadata/core-properties\" Target=\"docProps/core.xml\"/>"
+                "<Relationship Id=\"rId3\" Type=\"" +
+                relationships + "/extended-properties\" Target=\"docProps/app.xml\"/>";
+    const QString thumbnail = "docProps/thumbnail." + book.ThumbnailFormat;
+    if (!book.Thumbnail.isEmpty())
+        rels += "<Relationship Id=\"rId4\" Type=\"" + package + "/metadata/thumbnail\" Target=\"" +
+                thumbnail + "\"/>";
+    rels += "</Relationships>";
+
+    QString documentRels = "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n"
+                           "<Relationships xmlns=\"" +
+                           package + "\">";
+    for (int i = 0; i < book.Media.size(); ++i)
+        documentRels += QStringLiteral("<Relationship Id=\"rIdImg%1\" Type=\"%2/image\" "
+                                       "Target=\"media/%3\"/>")
+                            .arg(i)
+                            .arg(relationships, book.Media[i].Name);
+    documentRels += "</Relationships>";
+    QString body;
+    for (const QString& line : book.Text.split('\n'))
+        body += "<w:p><w:r><w:t>" + Escape(line) + "</w:t></w:r></w:p>";
+    for (const QString& shown : book.Shown) {
+        qsizetype index = -1;
+        for (qsizetype i = 0; i < book.Media.size(); ++i)
+            if (book.Media[i].Name == shown) index = i;
+        body +=
+            QStringLiteral("<w:p><w:r><w:drawing><wp:inline><a:graphic><a:graphicData><pic:pic>"
+                           "<pic:blipFill><a:blip r:embed=\"rIdImg%1\"/></pic:blipFill></pic:pic>"
+                           "</a:graphicData></a:graphic></wp:inline></w:drawing></w:r></w:p>")
+                .arg(index);
+    }
+    const QString document =
+        "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n"
+        "<w:document xmlns:w=\"http://schemas.openxmlformats.org/wordprocessingml/2006/main\" "
+        "xmlns:r=\"" +
+        relationships +
+        "\" "
+        "xmlns:wp=\"http://schemas.openxmlformats.org/drawingml/2006/wordprocessingDrawing\" "
+        "xmlns:a=\"http://schemas.openxmlformats.org/drawingml/2006/main\" "
+        "xmlns:pic=\"http://schemas.openxmlformats.org/drawingml/2006/picture\"><w:body>" +
+        body + "</w:body></w:document>";
+    const QString types =
+        "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n"
+        "<Types xmlns=\"http://schemas.openxmlformats.org/package/2006/content-types\">"
+        "<Default Extension=\"rels\" "
+        "ContentType=\"application/vnd.openxmlformats-package.relationships+xml\"/>"
+        "<Default Extension=\"xml\" ContentType=\"application/xml\"/>"
+        "<Override PartName=\"/word/document.xml\" ContentType=\"application/"
+        "vnd.openxmlformats-officedocument.wordprocessingml.document.main+xml\"/></Types>";
+
+    QList<TZipEntry> entries = {{"[Content_Types].xml", types.toUtf8()},
+                                {"_rels/.rels", rels.toUtf8()},
+                                {"word/document.xml", document.toUtf8()},
+                                {"word/_rels/document.xml.rels", documentRels.toUtf8()}};
+    if (book.Properties) {
+        entries.append({"docProps/core.xml", core.toUtf8()});
+        entries.append({"docProps/app.xml", app.toUtf8()});
+    }
+    if (!book.Thumbnail.isEmpty()) entries.append({thumbnail, book.Thumbnail});
+    for (const TZipEntry& media : book.Media)
+        entries.append({"word/media/" + media.Name, media.Bytes});
+    return entries;
+}
+
+bool WriteDocx(const QString& path, const TDocx& book)
+{
+    return WriteZip(path, DocxEntries(book));
+}
+
+QList<TZipEntry> HtmlzEntries(const THtmlz& book)
+{
+    QString metadata = "<dc:title>" + Escape(book.Title) + "</dc:title>\n";
+    for (const QString& author : book.Authors)
+        metadata += "<dc:creator opf:role=\"aut\">" + Escape(author) + "</dc:creator>\n";
+    for (const QString& subject : book.Subjects)
+        metadata += "<dc:subject>" + Escape(subject) + "</dc:subject>\n";
+    auto add = [&](const char* name, const QString& value) {
+        if (!value.isEmpty())
+            metadata += QStringLiteral("<dc:%1>%2</dc:%1>\n").arg(name, Escape(value));
+    };
+    add("publisher", book.Publisher);
+    add("description", book.Description);
+    add("date", book.Date);
+    add("language", book.Language);
+    if (!book.Identifier.isEmpty())
+        metadata += "<dc:identifier id=\"uid\">" + Escape(book.Identifier) + "</dc:identifier>\n";
+    QString manifest;
+    if (!book.Cover.isEmpty()) {
+        metadata += "<meta name=\"cover\" content=\"cover\"/>\n";
+        manifest = "<manifest><item id=\"cover\" href=\"cover.jpg\" "
+                   "media-type=\"image/jpeg\"/></manifest>\n";
+    }
+    const QString opf = "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n"
+                        "<package xmlns=\"http://www.idpf.org/2007/opf\" version=\"2.0\" "
+                        "unique-identifier=\"uid\">\n"
+                        "<metadata xmlns:dc=\"http://purl.org/dc/elements/1.1/\" "
+                        "xmlns:opf=\"http://www.idpf.org/2007/opf\">\n" +
+                        metadata + "</metadata>\n" + manifest + "</package>\n";
+    const QString page = !book.Page.isEmpty()
+                             ? book.Page
+                             : "<html><head><meta charset=\"utf-8\"><title>" + Escape(book.Title) +
+                                   "</title></head><body><p>Text of the book.</p></body></html>";
+    QList<TZipEntry> entries = {{"index.html", page.toUtf8()}, {"metadata.opf", opf.toUtf8()}};
+    if (!book.Cover.isEmpty()) entries.append({"cover.jpg", book.Cover});
+    return entries;
+}
+
 QByteArray LargeCover()
 {
     QImage image(1200, 1600, QImage::Format_RGB32);
@@ -289,6 +603,164 @@ QByteArray LargeCover()
     buffer.open(QIODevice::WriteOnly);
     image.save(&buffer, "JPEG", 85);
     return bytes;
+}
+
+namespace {
+
+QByteArray U16le(quint16 v)
+{
+    QByteArray out(2, '\0');
+    qToLittleEndian(v, out.data());
+    return out;
+}
+
+QByteArray U32le(quint32 v)
+{
+    QByteArray out(4, '\0');
+    qToLittleEndian(v, out.data());
+    return out;
+}
+
+quint32 Crc32(const QByteArray& bytes)
+{
+    quint32 crc = 0xffffffffu;
+    for (const char c : bytes) {
+        crc ^= static_cast<uchar>(c);
+        for (int bit = 0; bit < 8; ++bit)
+            crc = (crc >> 1) ^ (0xedb88320u & (0u - (crc & 1u)));
+    }
+    return ~crc;
+}
+
+QByteArray U64le(quint64 v)
+{
+    return U32le(static_cast<quint32>(v)) + U32le(static_cast<quint32>(v >> 32));
+}
+
+// The variable-length numbers of a CHM directory: 7 bits a byte, most significant first.
+QByteArray EncInt(quint64 v)
+{
+    QByteArray out(1, static_cast<char>(v & 0x7f));
+    while (v >>= 7)
+        out.prepend(static_cast<char>(0x80 | (v & 0x7f)));
+    return out;
+}
+
+QByteArray Guid(quint32 a, quint16 b, quint16 c, const char* rest)
+{
+    return U32le(a) + U16le(b) + U16le(c) + QByteArray(rest, 8);
+}
+
+} // namespace
+
+QByteArray Tar(const QList<TZipEntry>& entries)
+{
+    QByteArray out;
+    for (const TZipEntry& entry : entries) {
+        QByteArray header(512, '\0');
+        const QByteArray name = entry.Name.toUtf8().left(99);
+        header.replace(0, name.size(), name);
+        auto octal = [&](int at, int width, qint64 value) {
+            const QByteArray digits = QByteArray::number(value, 8).rightJustified(width - 1, '0');
+            header.replace(at, digits.size(), digits);
+        };
+        octal(100, 8, 0644);
+        octal(108, 8, 0);
+        octal(116, 8, 0);
+        octal(124, 12, entry.Bytes.size());
+        octal(136, 12, 1600000000);
+        header[156] = '0';
+        header.replace(257, 8,
+                       QByteArray("ustar\0"
+                                  "00",
+                                  8));
+        header.replace(148, 8, QByteArray(8, ' '));
+        int sum = 0;
+        for (const char c : header)
+            sum += static_cast<uchar>(c);
+        const QByteArray checksum = QByteArray::number(sum, 8).rightJustified(6, '0') + '\0';
+        header.replace(148, checksum.size(), checksum);
+        out += header + entry.Bytes;
+        out += QByteArray((512 - entry.Bytes.size() % 512) % 512, '\0');
+    }
+    return out + QByteArray(1024, '\0');
+}
+
+QByteArray StoredRar(const QList<TZipEntry>& entries)
+{
+    // Each block: CRC16 (the low half of the CRC-32 of the rest), type, flags, size.
+    auto block = [](quint8 type, quint16 flags, const QByteArray& rest) {
+        const QByteArray body = QByteArray(1, static_cast<char>(type)) + U16le(flags) +
+                                U16le(static_cast<quint16>(7 + rest.size())) + rest;
+        return U16le(static_cast<quint16>(Crc32(body))) + body;
+    };
+    QByteArray out("Rar!\x1a\x07\x00", 7);
+    out += block(0x73, 0, QByteArray(6, '\0'));
+    for (const TZipEntry& entry : entries) {
+        const QByteArray name = entry.Name.toUtf8().replace('/', '\\');
+        const QByteArray fields = U32le(static_cast<quint32>(entry.Bytes.size())) + // packed
+                                  U32le(static_cast<quint32>(entry.Bytes.size())) + // unpacked
+                                  QByteArray(1, '\0') +                             // host: DOS
+                                  U32le(Crc32(entry.Bytes)) + U32le(0x5a210000u) +  // CRC, time
+                                  QByteArray(1, 20) + QByteArray(1, 0x30) +         // 2.0, store
+                                  U16le(static_cast<quint16>(name.size())) + U32le(0x20) + name;
+        out += block(0x74, 0x8000, fields) + entry.Bytes;
+    }
+    return out + block(0x7b, 0x4000, {});
+}
+
+QByteArray ChmSystem(quint32 locale, const QByteArray& title, const QByteArray& defaultTopic)
+{
+    auto record = [](quint16 code, const QByteArray& data) {
+        return U16le(code) + U16le(static_cast<quint16>(data.size())) + data;
+    };
+    QByteArray out = U32le(3);
+    if (!defaultTopic.isEmpty()) out += record(2, defaultTopic + '\0');
+    if (!title.isEmpty()) out += record(3, title + '\0');
+    out += record(4, U32le(locale) + QByteArray(28, '\0'));
+    return out;
+}
+
+QByteArray Chm(const QList<TZipEntry>& objects, quint32 locale)
+{
+    constexpr quint32 chunkSize = 0x1000;
+    // One directory chunk: every object in content section 0, one after another.
+    QByteArray entries, content;
+    QList<TZipEntry> sorted = objects;
+    std::sort(sorted.begin(), sorted.end(), [](const TZipEntry& a, const TZipEntry& b) {
+        return a.Name.toUtf8().toLower() < b.Name.toUtf8().toLower();
+    });
+    for (const TZipEntry& object : sorted) {
+        QByteArray name = object.Name.toUtf8();
+        if (!name.startsWith('/') && !name.startsWith(':')) name.prepend('/');
+        entries += EncInt(static_cast<quint64>(name.size())) + name + EncInt(0) +
+                   EncInt(static_cast<quint64>(content.size())) +
+                   EncInt(static_cast<quint64>(object.Bytes.size()));
+        content += object.Bytes;
+    }
+    if (entries.size() > static_cast<qsizetype>(chunkSize) - 0x14 - 2) return {};
+    QByteArray chunk = "PMGL" + U32le(static_cast<quint32>(chunkSize - 0x14 - entries.size())) +
+                       U32le(0) + U32le(0xffffffffu) + U32le(0xffffffffu) + entries;
+    chunk += QByteArray(static_cast<qsizetype>(chunkSize) - chunk.size() - 2, '\0');
+    chunk += U16le(static_cast<quint16>(sorted.size()));
+
+    const QByteArray directory =
+        "ITSP" + U32le(1) + U32le(0x54) + U32le(0x0a) + U32le(chunkSize) + U32le(2) + U32le(1) +
+        U32le(0xffffffffu) + U32le(0) + U32le(0) + U32le(0xffffffffu) + U32le(1) + U32le(locale) +
+        Guid(0x5d02926a, 0x212e, 0x11d0, "\x9d\xf9\x00\xa0\xc9\x22\xe6\xec") + U32le(0x54) +
+        U32le(0xffffffffu) + U32le(0xffffffffu) + U32le(0xffffffffu) + chunk;
+    constexpr quint64 headerSize = 0x60, section0Size = 0x18;
+    const quint64 directoryAt = headerSize + section0Size;
+    const quint64 contentAt = directoryAt + static_cast<quint64>(directory.size());
+    const quint64 fileSize = contentAt + static_cast<quint64>(content.size());
+    const QByteArray header = "ITSF" + U32le(3) + U32le(headerSize) + U32le(1) + U32le(0) +
+                              U32le(locale) +
+                              Guid(0x7c01fd10, 0x7baa, 0x11d0, "\x9e\x0c\x00\xa0\xc9\x22\xe6\xec") +
+                              Guid(0x7c01fd11, 0x7baa, 0x11d0, "\x9e\x0c\x00\xa0\xc9\x22\xe6\xec") +
+                              U64le(headerSize) + U64le(section0Size) + U64le(directoryAt) +
+                              U64le(static_cast<quint64>(directory.size())) + U64le(contentAt);
+    const QByteArray section0 = U32le(0x01fe) + U32le(0) + U64le(fileSize) + U32le(0) + U32le(0);
+    return header + section0 + directory + content;
 }
 
 } // namespace BookMaker

@@ -46,10 +46,11 @@ TEST(CbzTest, FirstPictureInNameOrderIsTheCover)
 TEST(ShippedMap, NamesEveryFormatAndTheRest)
 {
     EXPECT_TRUE(ShippedLibraries().HasSummary());
-    EXPECT_EQ(ShippedLibraries().PluginCount(), 7);
+    EXPECT_EQ(ShippedLibraries().PluginCount(), 14);
     EXPECT_EQ(ShippedLibraries().SupportedFilter(),
-              "*.azw;*.azw3;*.bmp;*.cbz;*.epub;*.fb2;*.gif;*.jpeg;*.jpg;*.mobi;*.pdf;*.png;"
-              "*.prc;*.txt;*.zip");
+              "*.azw;*.azw3;*.bmp;*.cb7;*.cbr;*.cbt;*.cbz;*.chm;*.djv;*.djvu;*.docx;*.epub;"
+              "*.fb2;*.gif;*.htm;*.html;*.htmlz;*.jpeg;*.jpg;*.mobi;*.pdf;*.png;*.prc;*.rtf;"
+              "*.txt;*.umd;*.xhtml;*.zip");
 }
 
 } // namespace

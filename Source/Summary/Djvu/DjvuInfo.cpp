@@ -1,0 +1,275 @@
+// DjVu documents: the page count, the "(metadata ...)" annotation (title, author, publisher,
+// year and month, ...) and the first page rendered straight at thumbnail size.
+//
+// DjVuLibre decodes in threads of its own and reports through a message queue. Every wait
+// here drains that queue and polls: it ends when the job is done, failed, when the caller
+// stops or when the call has used its time, so a damaged file can never hold a caller.
+#include "SummaryCommon.h"
+
+#include <QElapsedTimer>
+#include <QHash>
+#include <QStringDecoder>
+
+#include <libdjvu/ddjvuapi.h>
+#include <libdjvu/miniexp.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <initializer_list>
+#include <thread>
+
+#define EXPORT extern "C" __attribute__((visibility("default")))
+
+using namespace Summary;
+
+namespace {
+
+constexpr qint64 MaxCallMilliseconds = 20000;
+// Pages beyond this are not decoded for a thumbnail: a 600 dpi A3 scan has 70 million pixels.
+constexpr qint64 MaxPagePixels = 100LL * 1000 * 1000;
+
+// One document opened for one call, with its own context so calls on several threads never
+// share a message queue.
+class TDjvuDocument
+{
+public:
+    TDjvuDocument(const char* fileName, TAbortQuery abort) : FAbort(abort)
+    {
+        FClock.start();
+        FContext = ddjvu_context_create("korvel");
+        if (!FContext) return;
+        // The library opens names of valid UTF-8 through its own conversion; other bytes
+        // (GBK names) go as they are.
+        const QByteArray name(fileName);
+        QStringDecoder utf8(QStringDecoder::Utf8);
+        (void)utf8.decode(name);
+        FDocument = utf8.hasError() ? ddjvu_document_create_by_filename(FContext, fileName, 0)
+                                    : ddjvu_document_create_by_filename_utf8(FContext, fileName, 0);
+        if (FDocument && !Wait([this] { return ddjvu_document_decoding_done(FDocument); }))
+            Close();
+        else if (FDocument && ddjvu_document_decoding_error(FDocument))
+            Close();
+    }
+    ~TDjvuDocument() { Close(); }
+    TDjvuDocument(const TDjvuDocument&) = delete;
+    TDjvuDocument& operator=(const TDjvuDocument&) = delete;
+
+    bool IsOpen() const { return FDocument != nullptr; }
+    bool Aborted() const { return FAborted; }
+    ddjvu_document_t* Document() const { return FDocument; }
+
+    // Drains the message queue until `ready` holds; false when stopped, out of time, or
+    // when the library reported an error and the wait is still not over: data that a damaged
+    // file lacks never arrives, and the library would ask for it again and again.
+    template <typename F> bool Wait(F ready)
+    {
+        for (;;) {
+            const bool failed = Drain();
+            if (ready()) return true;
+            if (Stopped(FAbort)) {
+                FAborted = true;
+                return false;
+            }
+            if (failed || FClock.elapsed() > MaxCallMilliseconds) return false;
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    }
+
+    // The annotation as the library keeps it (released with the document), or nil.
+    miniexp_t Annotations(miniexp_t (*fetch)(ddjvu_document_t*, int), int argument)
+    {
+        miniexp_t anno = miniexp_dummy;
+        if (!Wait([&] { return (anno = fetch(FDocument, argument)) != miniexp_dummy; }))
+            return miniexp_nil;
+        if (miniexp_symbolp(anno)) return miniexp_nil; // "failed" or "stopped"
+        return anno;
+    }
+
+private:
+    // Empties the queue; true when it held an error.
+    bool Drain()
+    {
+        bool failed = false;
+        while (const ddjvu_message_t* message = ddjvu_message_peek(FContext)) {
+            failed = failed || message->m_any.tag == DDJVU_ERROR;
+            ddjvu_message_pop(FContext);
+        }
+        return failed;
+    }
+    void Close()
+    {
+        if (FDocument) {
+            ddjvu_job_stop(ddjvu_document_job(FDocument));
+            ddjvu_document_release(FDocument);
+            FDocument = nullptr;
+        }
+        if (FContext) {
+            Drain();
+            ddjvu_context_release(FContext);
+            FContext = nullptr;
+        }
+    }
+
+    TAbortQuery FAbort;
+    QElapsedTimer FClock;
+    ddjvu_context_t* FContext = nullptr;
+    ddjvu_document_t* FDocument = nullptr;
+    bool FAborted = false;
+};
+
+miniexp_t DocumentAnnotations(ddjvu_document_t* document, int compat)
+{
+    return ddjvu_document_get_anno(document, compat);
+}
+
+// The "(metadata ...)" pairs with keys in lower case; the first value of a key wins.
+void ReadMetadata(miniexp_t anno, QHash<QString, QString>& fields)
+{
+    if (anno == miniexp_nil) return;
+    miniexp_t* keys = ddjvu_anno_get_metadata_keys(anno);
+    if (!keys) return;
+    for (miniexp_t* key = keys; *key; ++key) {
+        const char* name = miniexp_to_name(*key);
+        const char* value = ddjvu_anno_get_metadata(anno, *key);
+        if (!name || !value) continue;
+        const QString lower = QString::fromUtf8(name).toLower();
+        if (!fields.contains(lower)) fields.insert(lower, QString::fromUtf8(value).trimmed());
+    }
+    std::free(keys);
+}
+
+int MonthNumber(const QString& text)
+{
+    bool ok = false;
+    const int number = text.toInt(&ok);
+    if (ok) return number >= 1 && number <= 12 ? number : 0;
+    static const char* const names[] = {"jan", "feb", "mar", "apr", "may", "jun",
+                                        "jul", "aug", "sep", "oct", "nov", "dec"};
+    const QString lower = text.left(3).toLower();
+    for (int i = 0; i < 12; ++i)
+        if (lower == QLatin1String(names[i])) return i + 1;
+    return 0;
+}
+
+// Dates as other tools write them: BibTeX-style year and month, or a PDF-style
+// "D:YYYYMMDDHHmmSS" that converters carry over.
+QString DateOf(const QHash<QString, QString>& fields, const char* key)
+{
+    QString text = fields.value(QLatin1String(key));
+    if (text.startsWith(QLatin1String("D:"))) {
+        text = text.mid(2);
+        QString dashed = text.left(4);
+        for (int at = 4; at + 2 <= 8 && at + 2 <= text.size() && text[at].isDigit(); at += 2)
+            dashed += QLatin1Char('-') + text.mid(at, 2);
+        text = dashed;
+    }
+    return NormalizeDate(text);
+}
+
+QString YearMonth(const QHash<QString, QString>& fields)
+{
+    const QString yearText = fields.value(QStringLiteral("year"));
+    bool ok = false;
+    const int year = yearText.toInt(&ok);
+    if (!ok || year < 1 || year > 9999) return {};
+    QString date = QStringLiteral("%1").arg(year, 4, 10, QLatin1Char('0'));
+    if (const int month = MonthNumber(fields.value(QStringLiteral("month"))))
+        date += QStringLiteral("-%1").arg(month, 2, 10, QLatin1Char('0'));
+    return date;
+}
+
+QString FirstOf(const QHash<QString, QString>& fields, std::initializer_list<const char*> keys)
+{
+    for (const char* key : keys)
+        if (const QString value = fields.value(QLatin1String(key)); !value.isEmpty()) return value;
+    return {};
+}
+
+} // namespace
+
+EXPORT unsigned char GetFileInfo(const char* fileName, TBookInfo* info, TAbortQuery abort)
+{
+    if (!fileName || !info || Stopped(abort)) return 0;
+    TDjvuDocument djvu(fileName, abort);
+    if (!djvu.IsOpen()) return 0;
+    const int pages = ddjvu_document_get_pagenum(djvu.Document());
+
+    // The document-wide annotation first, then the first page's: single-page files and
+    // older tools keep the metadata there.
+    QHash<QString, QString> fields;
+    ReadMetadata(djvu.Annotations(DocumentAnnotations, 1), fields);
+    if (fields.isEmpty() && pages > 0 && !djvu.Aborted())
+        ReadMetadata(djvu.Annotations(ddjvu_document_get_pageanno, 0), fields);
+    if (djvu.Aborted()) return 0;
+
+    TBookInfo out = *info;
+    QString title = fields.value(QStringLiteral("title"));
+    if (title.isEmpty()) title = BookBaseName(fileName);
+    PutText(&out, biTitle, title);
+    const QString authors = fields.value(QStringLiteral("author"));
+    PutText(&out, biAuthor, JoinAuthors(authors.split(QLatin1String(" and "))));
+    PutText(&out, biPublisher, fields.value(QStringLiteral("publisher")));
+    PutText(&out, biSubject, FirstOf(fields, {"subject", "booktitle", "series"}));
+    PutText(&out, biKeywords, fields.value(QStringLiteral("keywords")));
+    PutText(&out, biComment, FirstOf(fields, {"note", "description", "abstract", "annote"}), true);
+    PutText(&out, biIdentifier, FirstOf(fields, {"isbn", "identifier"}));
+    PutText(&out, biLanguage, FirstOf(fields, {"language", "lang"}));
+    QString created = YearMonth(fields);
+    if (created.isEmpty()) created = DateOf(fields, "creationdate");
+    PutText(&out, biCreationDate, created);
+    PutText(&out, biModificationDate, DateOf(fields, "moddate"));
+    if (pages > 0) PutNumber(&out, biPageCount, pages);
+    std::memcpy(info, &out, sizeof out);
+    return 1;
+}
+
+EXPORT unsigned char GetThumbnail(const char* fileName, TThumbnailInfo* thumbnail,
+                                  TAbortQuery abort)
+{
+    if (!fileName || !thumbnail || Stopped(abort)) return 0;
+    TDjvuDocument djvu(fileName, abort);
+    if (!djvu.IsOpen() || ddjvu_document_get_pagenum(djvu.Document()) < 1) return 0;
+
+    // The page's size comes from its header alone; a page too large to decode is refused
+    // before any of its image data is touched.
+    ddjvu_pageinfo_t pageInfo{};
+    ddjvu_status_t status = DDJVU_JOB_NOTSTARTED;
+    if (!djvu.Wait([&] {
+            status = ddjvu_document_get_pageinfo(djvu.Document(), 0, &pageInfo);
+            return status >= DDJVU_JOB_OK;
+        }) ||
+        status != DDJVU_JOB_OK)
+        return 0;
+    if (pageInfo.width <= 0 || pageInfo.height <= 0 ||
+        qint64(pageInfo.width) * pageInfo.height > MaxPagePixels)
+        return 0;
+
+    ddjvu_page_t* page = ddjvu_page_create_by_pageno(djvu.Document(), 0);
+    if (!page) return 0;
+    djvu.Wait([&] { return ddjvu_page_decoding_done(page); });
+    QImage image;
+    // A damaged page still renders what was decoded of it; only a stop gives up at once.
+    if (!djvu.Aborted()) {
+        const QSize full(ddjvu_page_get_width(page), ddjvu_page_get_height(page));
+        const QSize size = FitInside(full, WantedSize(thumbnail));
+        if (size.isValid() && !size.isEmpty()) {
+            image = QImage(size, QImage::Format_RGB32);
+            unsigned int masks[4] = {0x00ff0000u, 0x0000ff00u, 0x000000ffu, 0xff000000u};
+            ddjvu_format_t* format = ddjvu_format_create(DDJVU_FORMAT_RGBMASK32, 4, masks);
+            ddjvu_format_set_row_order(format, 1);
+            ddjvu_format_set_y_direction(format, 1);
+            ddjvu_rect_t rect{0, 0, static_cast<unsigned>(size.width()),
+                              static_cast<unsigned>(size.height())};
+            if (!ddjvu_page_render(page, DDJVU_RENDER_COLOR, &rect, &rect, format,
+                                   static_cast<unsigned long>(image.bytesPerLine()),
+                                   reinterpret_cast<char*>(image.bits())))
+                image = QImage();
+            ddjvu_format_release(format);
+        }
+    }
+    ddjvu_job_stop(ddjvu_page_job(page));
+    ddjvu_page_release(page);
+    if (image.isNull()) return 0;
+    return PutThumbnail(thumbnail, image) ? 1 : 0;
+}
