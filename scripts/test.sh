@@ -24,5 +24,8 @@ ctest --output-on-failure --timeout 600 -j2
 cd "$TSAN"
 TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" ctest --output-on-failure --timeout 600 -R '^LibraryTests$'
 
+# The installed tree: layout, desktop entry, software-centre data, the package and the launcher.
+cd "$ROOT" && bash scripts/check-install.sh "$BUILD"
+
 # Every fuzz target for a short while on its seed corpus (clang, a build of its own).
 cd "$ROOT" && bash scripts/fuzz.sh

@@ -36,6 +36,8 @@ int main(int argc, char* argv[])
     if (RunningAsAdministrator() && !qEnvironmentVariableIsSet("QTWEBENGINE_DISABLE_SANDBOX"))
         qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
     QApplication application(argc, argv);
+    // Lets the desktop match the window to the menu entry and its icon.
+    QGuiApplication::setDesktopFileName(QStringLiteral("org.korvel.Korvel"));
 
     TSingleInstance instance(QStringLiteral("TTESSARO_KORVEL_FOR_XAL"));
     if (instance.AnotherInstance()) {

@@ -2,12 +2,15 @@
 // archive is the same byte for byte on every run (fixed order, fixed times), so a rebuild that
 // changes nothing leaves the program folder unchanged.
 
+#include "AppIcon.h"
 #include "BmpWriter.h"
 #include "ThemePictures.h"
 
+#include <QBuffer>
 #include <QByteArray>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QSaveFile>
 
 #include <zip.h>
@@ -67,11 +70,42 @@ bool WriteZip(const QString& path, const std::map<std::string, QByteArray>& entr
 }
 } // namespace
 
+// The icon theme's folders under `root`: hicolor/<n>x<n>/apps/<id>.png and the vector file.
+int WriteIcons(const QString& root, const QString& id)
+{
+    const auto save = [](const QString& path, const QByteArray& bytes) {
+        QDir().mkpath(QFileInfo(path).path());
+        QSaveFile out(path);
+        return out.open(QIODevice::WriteOnly) && out.write(bytes) == bytes.size() && out.commit();
+    };
+    for (const int size : {16, 22, 24, 32, 48, 64, 128, 256, 512}) {
+        QByteArray png;
+        QBuffer buffer(&png);
+        buffer.open(QIODevice::WriteOnly);
+        AppIcon::Render(size).save(&buffer, "PNG");
+        const QString path =
+            QStringLiteral("%1/hicolor/%2x%2/apps/%3.png").arg(root).arg(size).arg(id);
+        if (!save(path, png)) {
+            std::fprintf(stderr, "ThemeGen: cannot write %s\n", qPrintable(path));
+            return 1;
+        }
+    }
+    const QString svg = QStringLiteral("%1/hicolor/scalable/apps/%2.svg").arg(root, id);
+    if (!save(svg, AppIcon::Svg())) {
+        std::fprintf(stderr, "ThemeGen: cannot write %s\n", qPrintable(svg));
+        return 1;
+    }
+    return 0;
+}
+
 int main(int argc, char** argv)
 {
+    if (argc == 4 && qstrcmp(argv[1], "--icons") == 0)
+        return WriteIcons(QFile::decodeName(argv[2]), QString::fromLatin1(argv[3]));
     if (argc < 3) {
         std::fprintf(stderr,
-                     "usage: ThemeGen <theme source folder> <theme.zip> [<picture folder>]\n");
+                     "usage: ThemeGen <theme source folder> <theme.zip> [<picture folder>]\n"
+                     "       ThemeGen --icons <icon theme folder> <icon name>\n");
         return 2;
     }
     const QString sourceDir = QFile::decodeName(argv[1]);
