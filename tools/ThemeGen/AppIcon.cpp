@@ -1,4 +1,5 @@
 #include "AppIcon.h"
+#include "ThemePalette.h"
 
 #include <QPainter>
 #include <QPainterPath>
@@ -8,19 +9,15 @@
 namespace AppIcon {
 namespace {
 
-// The skin's colours (see ThemePictures.cpp): the teal of what is chosen, paper and ink.
-const QColor Accent{0x2F, 0x6F, 0x78};
+using namespace ThemePalette;
+// The teal of what is chosen, one step darker for the tile's foot.
 const QColor AccentDark{0x24, 0x57, 0x5E};
-const QColor Paper{0xFD, 0xFC, 0xFA};
-const QColor Panel{0xF1, 0xEE, 0xE8};
-const QColor Ink2{0x55, 0x52, 0x4B};
-const QColor Muted{0x8C, 0x87, 0x7D};
 
 struct TShape
 {
     QPainterPath Path;
-    QColor Fill;         // invalid: not filled
-    QColor Stroke;       // invalid: not stroked
+    QColor Fill;   // invalid: not filled
+    QColor Stroke; // invalid: not stroked
     qreal Width = 0;
 };
 
@@ -119,8 +116,7 @@ QByteArray Svg()
                                  "height=\"64\" viewBox=\"0 0 64 64\">\n");
     for (const TShape& s : Shapes()) {
         svg += QStringLiteral("  <path d=\"%1\" fill=\"%2\"")
-                   .arg(SvgPath(s.Path),
-                        s.Fill.isValid() ? s.Fill.name() : QStringLiteral("none"));
+                   .arg(SvgPath(s.Path), s.Fill.isValid() ? s.Fill.name() : QStringLiteral("none"));
         if (s.Stroke.isValid())
             svg += QStringLiteral(" stroke=\"%1\" stroke-width=\"%2\" stroke-linejoin=\"round\"")
                        .arg(s.Stroke.name(), Number(s.Width));

@@ -1,4 +1,5 @@
 #include "ThemePictures.h"
+#include "ThemePalette.h"
 
 #include <QPainter>
 #include <QPainterPath>
@@ -6,23 +7,7 @@
 #include <array>
 
 namespace {
-// The palette: warm paper and ink with one quiet teal for what is chosen. Every colour of the
-// pictures comes from here and matches the values in skin.ini and the style sheet.
-const QColor Paper{0xFD, 0xFC, 0xFA};   // lists, thumbnails, the client card
-const QColor Panel{0xF1, 0xEE, 0xE8};   // navigator and tree
-const QColor Bar{0xF7, 0xF5, 0xF1};     // toolbars
-const QColor Line{0xDD, 0xD8, 0xCE};    // separators and frames
-const QColor Hot{0xEC, 0xE8, 0xE0};     // a button under the pointer
-const QColor Pressed{0xE2, 0xDD, 0xD3}; // a button held down
-const QColor Chosen{0xDD, 0xEB, 0xEC};  // a latched button, a selection
-const QColor ChosenLine{0xB4, 0xD2, 0xD6};
-const QColor Ink{0x2B, 0x2A, 0x28};
-const QColor Ink2{0x55, 0x52, 0x4B};
-const QColor Muted{0x8C, 0x87, 0x7D};
-const QColor Faint{0xC2, 0xBD, 0xB3};
-const QColor Accent{0x2F, 0x6F, 0x78};
-const QColor HeaderTop{0xF7, 0xF5, 0xF1};
-const QColor HeaderBottom{0xEF, 0xEB, 0xE4};
+using namespace ThemePalette;
 
 // Frames of the tool-button strips: normal, hot, pressed, disabled, down.
 constexpr int FrameCount = 5;

@@ -5,7 +5,6 @@
 
 #include <QFileInfo>
 #include <QRegularExpression>
-#include <QXmlStreamReader>
 
 #include <algorithm>
 #include <cstring>
@@ -15,37 +14,6 @@
 using namespace Summary;
 
 namespace {
-
-// Compares names as a reader orders pages: runs of digits by their value, the rest ignoring
-// case. (The system collator ignores numbers in the C locale, so it is not used.)
-bool NaturalLess(const QString& a, const QString& b)
-{
-    qsizetype i = 0, j = 0;
-    while (i < a.size() && j < b.size()) {
-        if (a[i].isDigit() && b[j].isDigit()) {
-            qsizetype ei = i, ej = j;
-            while (ei < a.size() && a[ei].isDigit())
-                ++ei;
-            while (ej < b.size() && b[ej].isDigit())
-                ++ej;
-            QStringView da = QStringView(a).mid(i, ei - i), db = QStringView(b).mid(j, ej - j);
-            while (da.size() > 1 && da[0] == QLatin1Char('0'))
-                da = da.mid(1);
-            while (db.size() > 1 && db[0] == QLatin1Char('0'))
-                db = db.mid(1);
-            if (da.size() != db.size()) return da.size() < db.size();
-            if (const int c = da.compare(db); c != 0) return c < 0;
-            i = ei;
-            j = ej;
-            continue;
-        }
-        const QChar ca = a[i].toCaseFolded(), cb = b[j].toCaseFolded();
-        if (ca != cb) return ca < cb;
-        ++i;
-        ++j;
-    }
-    return a.size() - i < b.size() - j;
-}
 
 // The picture entries in the order a reader shows them: "page2" before "page10".
 QStringList Pages(const TZipReader& zip)
@@ -62,16 +30,10 @@ QStringList Pages(const TZipReader& zip)
 
 QHash<QString, QString> ComicInfo(const TZipReader& zip, TAbortQuery abort)
 {
-    QHash<QString, QString> fields;
     const qsizetype index = zip.IndexOf(QStringLiteral("ComicInfo.xml"), Qt::CaseInsensitive);
     QByteArray bytes;
-    if (index < 0 || !zip.Read(index, bytes, 4 * 1024 * 1024, abort)) return fields;
-    QXmlStreamReader xml(bytes);
-    if (!xml.readNextStartElement()) return fields;
-    while (xml.readNextStartElement())
-        fields.insert(xml.name().toString(),
-                      xml.readElementText(QXmlStreamReader::IncludeChildElements).trimmed());
-    return fields;
+    if (index < 0 || !zip.Read(index, bytes, 4 * 1024 * 1024, abort)) return {};
+    return ParseComicInfo(bytes);
 }
 
 } // namespace
@@ -85,23 +47,7 @@ EXPORT unsigned char GetFileInfo(const char* fileName, TBookInfo* info, TAbortQu
     const QHash<QString, QString> comic = ComicInfo(zip, abort);
     if (Stopped(abort)) return 0;
     TBookInfo out = *info;
-    QString title = comic.value(QStringLiteral("Title"));
-    if (title.isEmpty()) title = BookBaseName(fileName);
-    PutText(&out, biTitle, title);
-    PutText(&out, biAuthor,
-            JoinAuthors(comic.value(QStringLiteral("Writer")).split(QLatin1Char(','))));
-    PutText(&out, biPublisher, comic.value(QStringLiteral("Publisher")));
-    PutText(&out, biCategory, comic.value(QStringLiteral("Genre")));
-    PutText(&out, biKeywords, comic.value(QStringLiteral("Tags")));
-    PutText(&out, biComment, comic.value(QStringLiteral("Summary")), true);
-    PutText(&out, biLanguage, comic.value(QStringLiteral("LanguageISO")));
-    QString date = comic.value(QStringLiteral("Year"));
-    for (const char* part : {"Month", "Day"}) {
-        const QString value = comic.value(QLatin1String(part));
-        if (date.isEmpty() || value.isEmpty()) break;
-        date += QLatin1Char('-') + value.rightJustified(2, QLatin1Char('0'));
-    }
-    PutText(&out, biCreationDate, date);
+    PutComicInfo(&out, comic, fileName);
     PutNumber(&out, biPageCount, pages.size());
     std::memcpy(info, &out, sizeof out);
     return 1;

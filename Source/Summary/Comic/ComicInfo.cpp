@@ -11,7 +11,6 @@
 #include <QElapsedTimer>
 #include <QHash>
 #include <QStringDecoder>
-#include <QXmlStreamReader>
 
 #include <archive.h>
 #include <archive_entry.h>
@@ -30,38 +29,6 @@ constexpr int MaxEntries = 100000;
 constexpr qint64 MaxWalkBytes = 512LL * 1024 * 1024;
 constexpr qint64 MaxComicInfoSize = 4 * 1024 * 1024;
 constexpr qint64 MaxWalkMilliseconds = 20000;
-
-// Names compared the way a reader orders pages: a run of digits counts by its value ("page2"
-// before "page10"), letters ignore case; when all else is equal the shorter name comes first.
-bool NaturalLess(const QString& a, const QString& b)
-{
-    qsizetype i = 0, j = 0;
-    const qsizetype na = a.size(), nb = b.size();
-    while (i < na && j < nb) {
-        if (!a[i].isDigit() || !b[j].isDigit()) {
-            const QChar ca = a[i].toCaseFolded(), cb = b[j].toCaseFolded();
-            if (ca != cb) return ca < cb;
-            ++i;
-            ++j;
-            continue;
-        }
-        // Leading zeros do not change a number; the last digit is always kept.
-        while (i + 1 < na && a[i] == QLatin1Char('0') && a[i + 1].isDigit())
-            ++i;
-        while (j + 1 < nb && b[j] == QLatin1Char('0') && b[j + 1].isDigit())
-            ++j;
-        qsizetype ei = i, ej = j;
-        while (ei < na && a[ei].isDigit())
-            ++ei;
-        while (ej < nb && b[ej].isDigit())
-            ++ej;
-        if (ei - i != ej - j) return ei - i < ej - j;
-        for (; i < ei; ++i, ++j)
-            if (a[i] != b[j]) return a[i] < b[j];
-        j = ej;
-    }
-    return na - i < nb - j;
-}
 
 bool IsPicture(const QString& name)
 {
@@ -213,39 +180,6 @@ bool IsComicInfo(const QString& name)
                                                     Qt::CaseInsensitive) == 0;
 }
 
-QHash<QString, QString> ParseComicInfo(const QByteArray& bytes)
-{
-    QHash<QString, QString> fields;
-    QXmlStreamReader xml(bytes);
-    if (!xml.readNextStartElement()) return fields;
-    while (xml.readNextStartElement())
-        fields.insert(xml.name().toString(),
-                      xml.readElementText(QXmlStreamReader::IncludeChildElements).trimmed());
-    return fields;
-}
-
-// A number in [low, high] or 0.
-int InRange(const QString& text, int low, int high)
-{
-    bool ok = false;
-    const int value = text.trimmed().toInt(&ok);
-    return ok && value >= low && value <= high ? value : 0;
-}
-
-// "yyyy", "yyyy-MM" or "yyyy-MM-dd" from the separate fields, as far as they are valid.
-QString ComicDate(const QHash<QString, QString>& fields)
-{
-    const int year = InRange(fields.value(QStringLiteral("Year")), 1, 9999);
-    if (!year) return {};
-    QString date = QStringLiteral("%1").arg(year, 4, 10, QLatin1Char('0'));
-    const int month = InRange(fields.value(QStringLiteral("Month")), 1, 12);
-    if (!month) return date;
-    date += QStringLiteral("-%1").arg(month, 2, 10, QLatin1Char('0'));
-    const int day = InRange(fields.value(QStringLiteral("Day")), 1, 31);
-    if (day) date += QStringLiteral("-%1").arg(day, 2, 10, QLatin1Char('0'));
-    return date;
-}
-
 } // namespace
 
 EXPORT unsigned char GetFileInfo(const char* fileName, TBookInfo* info, TAbortQuery abort)
@@ -279,17 +213,7 @@ EXPORT unsigned char GetFileInfo(const char* fileName, TBookInfo* info, TAbortQu
     encrypted = encrypted || walk.HasEncryption();
 
     TBookInfo out = *info;
-    QString title = comic.value(QStringLiteral("Title"));
-    if (title.isEmpty()) title = BookBaseName(fileName);
-    PutText(&out, biTitle, title);
-    PutText(&out, biAuthor,
-            JoinAuthors(comic.value(QStringLiteral("Writer")).split(QLatin1Char(','))));
-    PutText(&out, biPublisher, comic.value(QStringLiteral("Publisher")));
-    PutText(&out, biCategory, comic.value(QStringLiteral("Genre")));
-    PutText(&out, biKeywords, comic.value(QStringLiteral("Tags")));
-    PutText(&out, biComment, comic.value(QStringLiteral("Summary")), true);
-    PutText(&out, biLanguage, comic.value(QStringLiteral("LanguageISO")));
-    PutText(&out, biCreationDate, ComicDate(comic));
+    PutComicInfo(&out, comic, fileName);
     PutNumber(&out, biPageCount, pages);
     if (encrypted) out.Data[biEncrypted] = 1;
     std::memcpy(info, &out, sizeof out);

@@ -15,6 +15,7 @@
 #include <QSet>
 #include <QStringEncoder>
 #include <QTimeZone>
+#include <QXmlStreamReader>
 
 #include <cstdlib>
 #include <cstring>
@@ -451,6 +452,97 @@ QString LowerExtension(const char* fileName)
     const qsizetype slash = name.lastIndexOf(QLatin1Char('/'));
     const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
     return dot > slash ? name.mid(dot + 1).toLower() : QString();
+}
+
+bool NaturalLess(const QString& a, const QString& b)
+{
+    qsizetype i = 0, j = 0;
+    const qsizetype na = a.size(), nb = b.size();
+    while (i < na && j < nb) {
+        if (!a[i].isDigit() || !b[j].isDigit()) {
+            const QChar ca = a[i].toCaseFolded(), cb = b[j].toCaseFolded();
+            if (ca != cb) return ca < cb;
+            ++i;
+            ++j;
+            continue;
+        }
+        // Leading zeros do not change a number; the last digit is always kept.
+        while (i + 1 < na && a[i] == QLatin1Char('0') && a[i + 1].isDigit())
+            ++i;
+        while (j + 1 < nb && b[j] == QLatin1Char('0') && b[j + 1].isDigit())
+            ++j;
+        qsizetype ei = i, ej = j;
+        while (ei < na && a[ei].isDigit())
+            ++ei;
+        while (ej < nb && b[ej].isDigit())
+            ++ej;
+        if (ei - i != ej - j) return ei - i < ej - j;
+        for (; i < ei; ++i, ++j)
+            if (a[i] != b[j]) return a[i] < b[j];
+        j = ej;
+    }
+    return na - i < nb - j;
+}
+
+bool MayDecodePicture(const QString& name)
+{
+    static const QList<QByteArray> formats = QImageReader::supportedImageFormats();
+    const qsizetype slash = name.lastIndexOf(u'/');
+    const qsizetype dot = name.lastIndexOf(u'.');
+    if (dot <= slash) return true;
+    return formats.contains(name.mid(dot + 1).toLower().toLatin1());
+}
+
+QHash<QString, QString> ParseComicInfo(const QByteArray& bytes)
+{
+    QHash<QString, QString> fields;
+    QXmlStreamReader xml(bytes);
+    if (!xml.readNextStartElement()) return fields;
+    while (xml.readNextStartElement())
+        fields.insert(xml.name().toString(),
+                      xml.readElementText(QXmlStreamReader::IncludeChildElements).trimmed());
+    return fields;
+}
+
+namespace {
+
+// A number in [low, high] or 0.
+int InRange(const QString& text, int low, int high)
+{
+    bool ok = false;
+    const int value = text.trimmed().toInt(&ok);
+    return ok && value >= low && value <= high ? value : 0;
+}
+
+// "yyyy", "yyyy-MM" or "yyyy-MM-dd" from the separate fields, as far as they are valid.
+QString ComicDate(const QHash<QString, QString>& fields)
+{
+    const int year = InRange(fields.value(QStringLiteral("Year")), 1, 9999);
+    if (!year) return {};
+    QString date = QStringLiteral("%1").arg(year, 4, 10, QLatin1Char('0'));
+    const int month = InRange(fields.value(QStringLiteral("Month")), 1, 12);
+    if (!month) return date;
+    date += QStringLiteral("-%1").arg(month, 2, 10, QLatin1Char('0'));
+    const int day = InRange(fields.value(QStringLiteral("Day")), 1, 31);
+    if (day) date += QStringLiteral("-%1").arg(day, 2, 10, QLatin1Char('0'));
+    return date;
+}
+
+} // namespace
+
+void PutComicInfo(TBookInfo* info, const QHash<QString, QString>& fields, const char* fileName)
+{
+    QString title = fields.value(QStringLiteral("Title"));
+    if (title.isEmpty()) title = BookBaseName(fileName);
+    PutText(info, biTitle, title);
+    PutText(info, biAuthor,
+            JoinAuthors(fields.value(QStringLiteral("Writer")).split(QLatin1Char(','))));
+    PutText(info, biPublisher, fields.value(QStringLiteral("Publisher")));
+    PutText(info, biCategory, fields.value(QStringLiteral("Genre")));
+    PutText(info, biKeywords, fields.value(QStringLiteral("Tags")));
+    PutText(info, biComment, fields.value(QStringLiteral("Summary")), true);
+    PutText(info, biLanguage, fields.value(QStringLiteral("LanguageISO")));
+    PutText(info, biCreationDate, ComicDate(fields));
 }
 
 } // namespace Summary

@@ -7,6 +7,7 @@
 #include <QImage>
 #include <QSize>
 #include <QFile>
+#include <QHash>
 #include <QString>
 #include <QStringList>
 
@@ -78,6 +79,21 @@ QString LowerExtension(const char* fileName);
 bool OpenBookFile(QFile& file, const char* fileName);
 // The name without folder and last extension, readable: UTF-8, or else GB18030.
 QString BookBaseName(const char* fileName);
+
+// Names compared the way a reader orders pages: a run of digits counts by its value ("page2"
+// before "page10"), letters ignore case; when all else is equal the shorter name comes first.
+// (The system collator ignores numbers in the C locale, so it is not used.)
+bool NaturalLess(const QString& a, const QString& b);
+
+// False for pictures Qt has no decoder for (EMF, SVG without its plug-in), judged by the name's
+// extension, so they are skipped without reading them; a name without one may be anything.
+bool MayDecodePicture(const QString& name);
+
+// The fields of a comic's "ComicInfo.xml": element name to text.
+QHash<QString, QString> ParseComicInfo(const QByteArray& bytes);
+// Stores them: title (else the file's name), writers, publisher, genre, tags, summary, language
+// and the date from the year, month and day as far as they are valid.
+void PutComicInfo(TBookInfo* info, const QHash<QString, QString>& fields, const char* fileName);
 
 // Most bytes a library reads of one part of a book (an XML document, a cover, a ZIP entry).
 constexpr qint64 MaxPartSize = 64 * 1024 * 1024;

@@ -114,4 +114,29 @@ QString ResolveHref(const QString& base, const QString& href)
     return parts.join(QLatin1Char('/'));
 }
 
+qsizetype TZipReader::Find(const QString& name) const
+{
+    if (name.isEmpty()) return -1;
+    const qsizetype exact = IndexOf(name);
+    return exact >= 0 ? exact : IndexOf(name, Qt::CaseInsensitive);
+}
+
+TZipCoverPicker::TZipCoverPicker(const TZipReader& zip, TThumbnailInfo* thumbnail,
+                                 TAbortQuery abort)
+    : FZip(zip), FThumbnail(thumbnail), FAbort(abort)
+{
+}
+
+bool TZipCoverPicker::Try(const QString& name)
+{
+    if (FTries >= MaxTries || FTried.contains(name) || !MayDecodePicture(name)) return false;
+    FTried.insert(name);
+    const qsizetype index = FZip.Find(name);
+    if (index < 0 || Stopped(FAbort)) return false;
+    ++FTries;
+    QByteArray bytes;
+    return FZip.Read(index, bytes, MaxPartSize, FAbort) &&
+           PutThumbnail(FThumbnail, DecodeScaled(bytes, WantedSize(FThumbnail)));
+}
+
 } // namespace Summary

@@ -3,6 +3,7 @@
 #include "BookInfo.h"
 
 #include <QByteArray>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 
@@ -28,6 +29,9 @@ public:
     const QStringList& Names() const { return FNames; }
     // Index of an entry, -1 when absent.
     qsizetype IndexOf(const QString& name, Qt::CaseSensitivity cs = Qt::CaseSensitive) const;
+    // Names in a package are case-insensitive, but most writers refer to them as stored: the
+    // exact name first, then any case; -1 for an empty name.
+    qsizetype Find(const QString& name) const;
     // The entry's bytes; false when it is missing, damaged, encrypted, larger than `limit`
     // or when the caller stops.
     bool Read(qsizetype index, QByteArray& bytes, qint64 limit, TAbortQuery abort) const;
@@ -48,5 +52,23 @@ private:
 // Resolves `href` (percent-encoded, relative to the entry `base`) to an entry name: "../"
 // climbs, a fragment or query is dropped.
 QString ResolveHref(const QString& base, const QString& href);
+
+// Tries pictures of an archive as a book's cover until one decodes: each name once, at most
+// MaxTries reads, formats Qt cannot decode skipped unread.
+class TZipCoverPicker
+{
+public:
+    static constexpr int MaxTries = 8;
+    TZipCoverPicker(const TZipReader& zip, TThumbnailInfo* thumbnail, TAbortQuery abort);
+    // True once `name` became the thumbnail.
+    bool Try(const QString& name);
+
+private:
+    const TZipReader& FZip;
+    TThumbnailInfo* FThumbnail;
+    TAbortQuery FAbort;
+    QSet<QString> FTried;
+    int FTries = 0;
+};
 
 } // namespace Summary

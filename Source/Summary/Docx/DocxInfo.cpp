@@ -23,7 +23,6 @@ namespace {
 constexpr qint64 MaxXmlSize = 8 * 1024 * 1024;
 // Pictures decoded in search of a cover before giving up: a document of a thousand drawings
 // must not cost a thousand decodes.
-constexpr int MaxCoverTries = 8;
 // Picture references taken from the document before falling back to the media folder.
 constexpr int MaxShownPictures = 4;
 
@@ -47,14 +46,6 @@ struct TParts
 // Children of a property part's root by local name; a repeated property keeps every value.
 using TProperties = QHash<QString, QStringList>;
 
-// Part names are case-insensitive in a package, but most writers reference them as stored.
-qsizetype EntryIndex(const TZipReader& zip, const QString& name)
-{
-    if (name.isEmpty()) return -1;
-    const qsizetype exact = zip.IndexOf(name);
-    return exact >= 0 ? exact : zip.IndexOf(name, Qt::CaseInsensitive);
-}
-
 // The relationships of `part` ("" for the package itself), from its ".rels" entry.
 QList<TRelationship> Relationships(const TZipReader& zip, const QString& part, TAbortQuery abort)
 {
@@ -63,7 +54,7 @@ QList<TRelationship> Relationships(const TZipReader& zip, const QString& part, T
                          QStringLiteral(".rels");
     QList<TRelationship> out;
     QByteArray bytes;
-    if (!zip.Read(EntryIndex(zip, rels), bytes, MaxXmlSize, abort)) return out;
+    if (!zip.Read(zip.Find(rels), bytes, MaxXmlSize, abort)) return out;
     QXmlStreamReader xml(bytes);
     while (!xml.atEnd()) {
         xml.readNext();
@@ -88,7 +79,7 @@ TParts PackageParts(const TZipReader& zip, TAbortQuery abort)
 {
     TParts parts;
     auto pick = [&](QString& part, const QString& target) {
-        if (part.isEmpty() && EntryIndex(zip, target) >= 0) part = target;
+        if (part.isEmpty() && zip.Find(target) >= 0) part = target;
     };
     for (const TRelationship& r : Relationships(zip, QString(), abort)) {
         if (r.Target.isEmpty()) continue;
@@ -115,7 +106,7 @@ TProperties Properties(const TZipReader& zip, const QString& part, TAbortQuery a
 {
     TProperties properties;
     QByteArray bytes;
-    if (!zip.Read(EntryIndex(zip, part), bytes, MaxXmlSize, abort)) return properties;
+    if (!zip.Read(zip.Find(part), bytes, MaxXmlSize, abort)) return properties;
     QXmlStreamReader xml(bytes);
     if (!xml.readNextStartElement()) return properties;
     int count = 0;
@@ -180,37 +171,6 @@ bool IsEncryptedPackage(const char* fileName, TAbortQuery abort)
     return false;
 }
 
-// Compares names as people count: "image2" before "image10".
-bool NaturalLess(const QString& a, const QString& b)
-{
-    qsizetype i = 0, j = 0;
-    while (i < a.size() && j < b.size()) {
-        if (a[i].isDigit() && b[j].isDigit()) {
-            while (i < a.size() && a[i] == u'0')
-                ++i;
-            while (j < b.size() && b[j] == u'0')
-                ++j;
-            qsizetype ei = i, ej = j;
-            while (ei < a.size() && a[ei].isDigit())
-                ++ei;
-            while (ej < b.size() && b[ej].isDigit())
-                ++ej;
-            if (ei - i != ej - j) return ei - i < ej - j;
-            if (const int c = QStringView(a).mid(i, ei - i).compare(QStringView(b).mid(j, ej - j));
-                c != 0)
-                return c < 0;
-            i = ei;
-            j = ej;
-            continue;
-        }
-        const QChar ca = a[i].toCaseFolded(), cb = b[j].toCaseFolded();
-        if (ca != cb) return ca < cb;
-        ++i;
-        ++j;
-    }
-    return a.size() - i < b.size() - j;
-}
-
 // The pictures the document shows, in the order it shows them (the first few).
 QStringList ShownPictures(const TZipReader& zip, const QString& document, TAbortQuery abort)
 {
@@ -221,7 +181,7 @@ QStringList ShownPictures(const TZipReader& zip, const QString& document, TAbort
     // A document without picture relationships shows none: its text need not be read.
     if (images.isEmpty()) return shown;
     QByteArray bytes;
-    if (!zip.Read(EntryIndex(zip, document), bytes, MaxPartSize, abort)) return shown;
+    if (!zip.Read(zip.Find(document), bytes, MaxPartSize, abort)) return shown;
     QXmlStreamReader xml(bytes);
     int elements = 0;
     while (!xml.atEnd() && shown.size() < MaxShownPictures) {
@@ -252,17 +212,6 @@ QStringList MediaByName(const TZipReader& zip, const QString& document)
             media << name;
     std::stable_sort(media.begin(), media.end(), NaturalLess);
     return media;
-}
-
-// Qt cannot decode every picture a document holds (EMF and WMF are common); those are skipped
-// without reading them.
-bool MayDecode(const QString& name)
-{
-    static const QList<QByteArray> formats = QImageReader::supportedImageFormats();
-    const qsizetype slash = name.lastIndexOf(u'/');
-    const qsizetype dot = name.lastIndexOf(u'.');
-    if (dot <= slash) return true; // no extension: let the decoder judge the bytes
-    return formats.contains(name.mid(dot + 1).toLower().toLatin1());
 }
 
 } // namespace
@@ -313,26 +262,13 @@ EXPORT unsigned char GetThumbnail(const char* fileName, TThumbnailInfo* thumbnai
     if (!fileName || !thumbnail || Stopped(abort)) return 0;
     const TZipReader zip(fileName);
     if (!zip.IsOpen()) return 0;
-    const QSize box = WantedSize(thumbnail);
-    QSet<QString> tried;
-    int tries = 0;
-    // True once a picture became the thumbnail.
-    auto tryPicture = [&](const QString& name) {
-        if (tries >= MaxCoverTries || tried.contains(name) || !MayDecode(name)) return false;
-        tried.insert(name);
-        const qsizetype index = EntryIndex(zip, name);
-        QByteArray bytes;
-        if (index < 0 || Stopped(abort)) return false;
-        ++tries;
-        return zip.Read(index, bytes, MaxPartSize, abort) &&
-               PutThumbnail(thumbnail, DecodeScaled(bytes, box));
-    };
+    TZipCoverPicker picker(zip, thumbnail, abort);
     const TParts parts = PackageParts(zip, abort);
     for (const QString& name : parts.Thumbnails)
-        if (tryPicture(name)) return 1;
+        if (picker.Try(name)) return 1;
     for (const QString& name : ShownPictures(zip, parts.Document, abort))
-        if (tryPicture(name)) return 1;
+        if (picker.Try(name)) return 1;
     for (const QString& name : MediaByName(zip, parts.Document))
-        if (tryPicture(name)) return 1;
+        if (picker.Try(name)) return 1;
     return 0;
 }

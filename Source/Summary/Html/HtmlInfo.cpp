@@ -29,7 +29,6 @@ namespace {
 
 constexpr qint64 MaxXmlSize = 8 * 1024 * 1024;
 // Pictures decoded in search of a cover before giving up.
-constexpr int MaxCoverTries = 8;
 
 bool IsArchive(const char* fileName)
 {
@@ -37,16 +36,6 @@ bool IsArchive(const char* fileName)
     if (!OpenBookFile(file, fileName)) return false;
     const QByteArray magic = file.read(4);
     return magic == QByteArrayLiteral("PK\x03\x04") || magic == QByteArrayLiteral("PK\x05\x06");
-}
-
-// Pictures Qt has no decoder for (SVG without its plug-in, EMF) are not read at all.
-bool MayDecode(const QString& name)
-{
-    static const QList<QByteArray> formats = QImageReader::supportedImageFormats();
-    const qsizetype slash = name.lastIndexOf(u'/');
-    const qsizetype dot = name.lastIndexOf(u'.');
-    if (dot <= slash) return true; // no extension: the bytes decide
-    return formats.contains(name.mid(dot + 1).toLower().toLatin1());
 }
 
 void PutFacts(TBookInfo* out, const THtmlFacts& facts, const char* fileName)
@@ -157,8 +146,8 @@ unsigned char PageThumbnail(const char* fileName, TThumbnailInfo* thumbnail, TAb
     int tries = 0;
     for (const QString& source : head.Images) {
         for (const QByteArray& path : LocalPicturePaths(fileName, source)) {
-            if (tries >= MaxCoverTries || Stopped(abort)) return 0;
-            if (!MayDecode(QString::fromUtf8(path))) continue;
+            if (tries >= TZipCoverPicker::MaxTries || Stopped(abort)) return 0;
+            if (!MayDecodePicture(QString::fromUtf8(path))) continue;
             ++tries;
             if (PutThumbnail(thumbnail, LocalPicture(path, box))) return 1;
         }
@@ -167,13 +156,6 @@ unsigned char PageThumbnail(const char* fileName, TThumbnailInfo* thumbnail, TAb
 }
 
 // ---- A zipped page
-
-qsizetype EntryIndex(const TZipReader& zip, const QString& name)
-{
-    if (name.isEmpty()) return -1;
-    const qsizetype exact = zip.IndexOf(name);
-    return exact >= 0 ? exact : zip.IndexOf(name, Qt::CaseInsensitive);
-}
 
 bool IsPageName(const QString& name)
 {
@@ -185,7 +167,7 @@ bool IsPageName(const QString& name)
 // The archive's page: "index.html", else the first page at the top, else the first anywhere.
 qsizetype PageEntry(const TZipReader& zip)
 {
-    const qsizetype index = EntryIndex(zip, QStringLiteral("index.html"));
+    const qsizetype index = zip.Find(QStringLiteral("index.html"));
     if (index >= 0) return index;
     qsizetype anywhere = -1;
     for (qsizetype i = 0; i < zip.Names().size(); ++i) {
@@ -198,7 +180,7 @@ qsizetype PageEntry(const TZipReader& zip)
 
 qsizetype PackageEntry(const TZipReader& zip)
 {
-    const qsizetype index = EntryIndex(zip, QStringLiteral("metadata.opf"));
+    const qsizetype index = zip.Find(QStringLiteral("metadata.opf"));
     if (index >= 0) return index;
     for (qsizetype i = 0; i < zip.Names().size(); ++i)
         if (zip.Names()[i].endsWith(QLatin1String(".opf"), Qt::CaseInsensitive)) return i;
@@ -281,8 +263,8 @@ QStringList CoverNamedEntries(const TZipReader& zip)
     QStringList covers;
     for (const QString& name : zip.Names()) {
         const QString base = name.mid(name.lastIndexOf(u'/') + 1);
-        if (base.startsWith(QLatin1String("cover."), Qt::CaseInsensitive) && MayDecode(base) &&
-            base.size() > 6)
+        if (base.startsWith(QLatin1String("cover."), Qt::CaseInsensitive) &&
+            MayDecodePicture(base) && base.size() > 6)
             covers << name;
     }
     std::stable_sort(covers.begin(), covers.end(), [](const QString& a, const QString& b) {
@@ -311,30 +293,18 @@ unsigned char ArchiveThumbnail(const char* fileName, TThumbnailInfo* thumbnail, 
 {
     const TZipReader zip(fileName);
     if (!zip.IsOpen()) return 0;
-    const QSize box = WantedSize(thumbnail);
-    QSet<QString> tried;
-    int tries = 0;
-    auto tryPicture = [&](const QString& name) {
-        if (tries >= MaxCoverTries || tried.contains(name) || !MayDecode(name)) return false;
-        tried.insert(name);
-        const qsizetype index = EntryIndex(zip, name);
-        QByteArray bytes;
-        if (index < 0 || Stopped(abort)) return false;
-        ++tries;
-        return zip.Read(index, bytes, MaxPartSize, abort) &&
-               PutThumbnail(thumbnail, DecodeScaled(bytes, box));
-    };
+    TZipCoverPicker picker(zip, thumbnail, abort);
     const THtmlzPackage package = ReadPackage(zip, abort);
     for (const QString& name : package.CoverEntries)
-        if (tryPicture(name)) return 1;
+        if (picker.Try(name)) return 1;
     if (!package.GuideCoverPage.isEmpty())
         for (const QString& name :
-             PagePictures(fileName, zip, EntryIndex(zip, package.GuideCoverPage), abort))
-            if (tryPicture(name)) return 1;
+             PagePictures(fileName, zip, zip.Find(package.GuideCoverPage), abort))
+            if (picker.Try(name)) return 1;
     for (const QString& name : CoverNamedEntries(zip))
-        if (tryPicture(name)) return 1;
+        if (picker.Try(name)) return 1;
     for (const QString& name : PagePictures(fileName, zip, PageEntry(zip), abort))
-        if (tryPicture(name)) return 1;
+        if (picker.Try(name)) return 1;
     return 0;
 }
 
