@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <string_view>
 
 #define EXPORT extern "C" __attribute__((visibility("default")))
 
@@ -182,22 +183,52 @@ QStringList ShownPictures(const TZipReader& zip, const QString& document, TAbort
     if (images.isEmpty()) return shown;
     QByteArray bytes;
     if (!zip.Read(zip.Find(document), bytes, MaxPartSize, abort)) return shown;
-    QXmlStreamReader xml(bytes);
-    int elements = 0;
-    while (!xml.atEnd() && shown.size() < MaxShownPictures) {
-        xml.readNext();
-        if (!xml.isStartElement()) continue;
-        if ((++elements & 4095) == 0 && Stopped(abort)) break;
-        // DrawingML pictures (<a:blip r:embed>) and the older VML ones (<v:imagedata r:id>).
-        if (xml.name() != QLatin1String("blip") && xml.name() != QLatin1String("imagedata"))
-            continue;
-        for (const QXmlStreamAttribute& a : xml.attributes()) {
-            if (!a.namespaceUri().endsWith(QLatin1String("relationships")) ||
-                (a.name() != QLatin1String("embed") && a.name() != QLatin1String("id")))
-                continue;
-            const QString target = images.value(a.value().toString());
-            if (!target.isEmpty() && !shown.contains(target)) shown << target;
+    // DrawingML pictures (<a:blip r:embed>) and the older VML ones (<v:imagedata r:id>), found
+    // by a scan of the start tags: parsing a long document as XML costs several times more, and
+    // only these attributes are wanted. A value counts only when it names an image relationship.
+    const std::string_view text(bytes.constData(), size_t(bytes.size()));
+    const auto isBlank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
+    int tags = 0;
+    for (size_t at = text.find('<');
+         at != std::string_view::npos && shown.size() < MaxShownPictures;
+         at = text.find('<', at + 1)) {
+        if ((++tags & 4095) == 0 && Stopped(abort)) break;
+        size_t end = at + 1;
+        while (end < text.size() && !isBlank(text[end]) && text[end] != '>' && text[end] != '/')
+            ++end;
+        std::string_view name = text.substr(at + 1, end - at - 1);
+        if (const size_t colon = name.rfind(':'); colon != std::string_view::npos)
+            name.remove_prefix(colon + 1);
+        if (name != "blip" && name != "imagedata") continue;
+        const size_t close = text.find('>', end);
+        if (close == std::string_view::npos) break;
+        // name="value" or name='value' pairs up to the end of the tag.
+        std::string_view rest = text.substr(end, close - end);
+        while (!rest.empty()) {
+            const size_t eq = rest.find('=');
+            if (eq == std::string_view::npos || eq + 1 >= rest.size()) break;
+            std::string_view attribute = rest.substr(0, eq);
+            while (!attribute.empty() && isBlank(attribute.back()))
+                attribute.remove_suffix(1);
+            const size_t start = attribute.find_last_of(" \t\r\n");
+            if (start != std::string_view::npos) attribute.remove_prefix(start + 1);
+            size_t q = eq + 1;
+            while (q < rest.size() && isBlank(rest[q]))
+                ++q;
+            if (q >= rest.size() || (rest[q] != '"' && rest[q] != '\'')) break;
+            const size_t valueEnd = rest.find(rest[q], q + 1);
+            if (valueEnd == std::string_view::npos) break;
+            if (const size_t colon = attribute.rfind(':'); colon != std::string_view::npos)
+                attribute.remove_prefix(colon + 1);
+            if (attribute == "embed" || attribute == "id") {
+                const std::string_view value = rest.substr(q + 1, valueEnd - q - 1);
+                const QString target =
+                    images.value(QString::fromUtf8(value.data(), qsizetype(value.size())));
+                if (!target.isEmpty() && !shown.contains(target)) shown << target;
+            }
+            rest.remove_prefix(valueEnd + 1);
         }
+        at = close;
     }
     return shown;
 }
