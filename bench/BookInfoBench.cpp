@@ -3,11 +3,14 @@
 // at start the same way the tests make their books.
 #include "BookMaker.h"
 #include "FileInfo.h"
+#include "SummaryCommon.h"
 
 #include <benchmark/benchmark.h>
 
+#include <QBuffer>
 #include <QFileInfo>
 #include <QGuiApplication>
+#include <QImageReader>
 #include <QTemporaryDir>
 
 using namespace BookMaker;
@@ -143,8 +146,62 @@ void ReadBooks(benchmark::State& state, const char* extension)
     state.SetLabel("books");
 }
 
+// A 600 x 900 cover as PNG: smooth gradients, the way a rendered cover is saved with 16 bits
+// per channel, or the same picture with 8.
+QByteArray PngCover(bool sixteenBits)
+{
+    QImage image(600, 900, QImage::Format_RGBX64);
+    for (int y = 0; y < image.height(); ++y) {
+        auto* line = reinterpret_cast<QRgba64*>(image.scanLine(y));
+        for (int x = 0; x < image.width(); ++x)
+            line[x] = QRgba64::fromRgba64(quint16(x * 109), quint16(y * 72), quint16(x * y / 9),
+                                          0xFFFF);
+    }
+    if (!sixteenBits) image = image.convertToFormat(QImage::Format_RGB32);
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "PNG");
+    return bytes;
+}
+
+// One cover from PNG bytes to the 90 x 112 thumbnail a book library hands over.
+void DecodePngCover(benchmark::State& state, bool sixteenBits)
+{
+    const QByteArray png = PngCover(sixteenBits);
+    for (auto _ : state) {
+        TThumbnailInfo thumbnail{90, 112, nullptr};
+        if (!Summary::PutThumbnail(&thumbnail, Summary::DecodeScaled(png, QSize(90, 112))))
+            state.SkipWithError("no thumbnail");
+        ReleaseThumbnail(thumbnail);
+    }
+    state.SetItemsProcessed(state.iterations());
+    state.SetLabel("covers");
+}
+
+// The same through Qt's own reader, scaled the way it can scale while decoding: the yardstick.
+void DecodePngCoverWithQt(benchmark::State& state, bool sixteenBits)
+{
+    QByteArray png = PngCover(sixteenBits);
+    for (auto _ : state) {
+        QBuffer buffer(&png);
+        buffer.open(QIODevice::ReadOnly);
+        QImageReader reader(&buffer);
+        reader.setScaledSize(Summary::FitInside(reader.size(), QSize(180, 224)));
+        TThumbnailInfo thumbnail{90, 112, nullptr};
+        if (!Summary::PutThumbnail(&thumbnail, reader.read())) state.SkipWithError("no thumbnail");
+        ReleaseThumbnail(thumbnail);
+    }
+    state.SetItemsProcessed(state.iterations());
+    state.SetLabel("covers");
+}
+
 } // namespace
 
+BENCHMARK_CAPTURE(DecodePngCover, Png16_600x900, true)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(DecodePngCover, Png8_600x900, false)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(DecodePngCoverWithQt, Png16_600x900, true)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(DecodePngCoverWithQt, Png8_600x900, false)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(ReadBooks, Epub_1200x1600_cover, "epub")->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(ReadBooks, Pdf_20_pages, "pdf")->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(ReadBooks, Txt_1MB, "txt")->Unit(benchmark::kMillisecond);

@@ -1,13 +1,19 @@
 // Listing a bookshelf: Load of a folder category of 10,000 books (no book is read), and the
-// memory the model keeps per listed book.
+// memory the model keeps per listed book. The book-information cache: loading a file of 10,000
+// books, looking all of them up, storing them, and the memory it keeps per book.
+#include "BookInfoCache.h"
 #include "Categories.h"
+#include "FileInfo.h"
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 
 #include <benchmark/benchmark.h>
+#include <cstring>
 #include <malloc.h>
+#include <vector>
 
 namespace {
 
@@ -53,6 +59,115 @@ void BM_MemoryPerListedBook(benchmark::State& state)
     state.counters["bytes_per_book"] = perBook;
 }
 BENCHMARK(BM_MemoryPerListedBook)->Iterations(3)->Unit(benchmark::kMillisecond);
+
+constexpr int kCachedBooks = 10000;
+
+TBookCacheKey CachedKey(int i)
+{
+    return {QStringLiteral("/home/读者/书库/分类 %1/第%2本 一本书的名字.epub")
+                .arg(i % 50)
+                .arg(i)
+                .toUtf8(),
+            100000 + i, 1700000000'000000000LL + i};
+}
+
+// What a plug-in typically fills in: a title, an author, a publisher, an identifier, a language.
+TBookInfo CachedInfo(int i)
+{
+    TBookInfo info;
+    memset(&info, 0, sizeof info);
+    SetBookInfoText(info, biTitle, QStringLiteral("一本相当长的书的名字 第%1卷").arg(i));
+    SetBookInfoText(info, biAuthor, QStringLiteral("作者%1").arg(i % 300));
+    SetBookInfoText(info, biPublisher, QStringLiteral("人民文学出版社"));
+    SetBookInfoText(info, biIdentifier,
+                    QStringLiteral("978-7-02-%1").arg(i, 6, 10, QLatin1Char('0')));
+    SetBookInfoText(info, biLanguage, QStringLiteral("zh"));
+    return info;
+}
+
+// A cache file of 10,000 books, written once.
+QString CacheFile()
+{
+    static QTemporaryDir dir;
+    static const QString file = [] {
+        const QString name = dir.filePath(QStringLiteral("BookInfo.cache"));
+        TBookInfoCache cache(name);
+        for (int i = 0; i < kCachedBooks; ++i)
+            cache.Put(CachedKey(i), CachedInfo(i));
+        return name;
+    }();
+    return file;
+}
+
+void BM_BookCacheStore10000(benchmark::State& state)
+{
+    QTemporaryDir dir;
+    const QString name = dir.filePath(QStringLiteral("BookInfo.cache"));
+    std::vector<TBookCacheKey> keys;
+    std::vector<TBookInfo> infos;
+    for (int i = 0; i < kCachedBooks; ++i) {
+        keys.push_back(CachedKey(i));
+        infos.push_back(CachedInfo(i));
+    }
+    for (auto _ : state) {
+        QFile::remove(name);
+        TBookInfoCache cache(name);
+        for (int i = 0; i < kCachedBooks; ++i)
+            cache.Put(keys[i], infos[i]);
+        cache.Flush();
+    }
+    state.counters["file_bytes"] = QFileInfo(name).size();
+    state.SetItemsProcessed(state.iterations() * kCachedBooks);
+}
+BENCHMARK(BM_BookCacheStore10000)->Unit(benchmark::kMillisecond);
+
+void BM_BookCacheLoad10000(benchmark::State& state)
+{
+    const QString name = CacheFile();
+    for (auto _ : state) {
+        TBookInfoCache cache(name);
+        benchmark::DoNotOptimize(cache.Count());
+    }
+    state.counters["books"] = TBookInfoCache(name).Count();
+}
+BENCHMARK(BM_BookCacheLoad10000)->Unit(benchmark::kMillisecond);
+
+void BM_BookCacheFind10000(benchmark::State& state)
+{
+    TBookInfoCache cache(CacheFile());
+    std::vector<TBookCacheKey> keys;
+    for (int i = 0; i < kCachedBooks; ++i)
+        keys.push_back(CachedKey(i));
+    cache.Count(); // loaded before timing
+    TBookInfo info;
+    int hits = 0;
+    for (auto _ : state) {
+        hits = 0;
+        for (const TBookCacheKey& key : keys)
+            hits += cache.Find(key, info);
+        benchmark::DoNotOptimize(info);
+    }
+    if (hits != kCachedBooks) state.SkipWithError("not every book was found");
+    state.SetItemsProcessed(state.iterations() * kCachedBooks);
+}
+BENCHMARK(BM_BookCacheFind10000)->Unit(benchmark::kMillisecond);
+
+void BM_BookCacheMemoryPerBook(benchmark::State& state)
+{
+    const QString name = CacheFile();
+    double perBook = 0;
+    for (auto _ : state) {
+        malloc_trim(0);
+        const size_t before = mallinfo2().uordblks;
+        auto* cache = new TBookInfoCache(name);
+        const int count = cache->Count();
+        const size_t after = mallinfo2().uordblks;
+        perBook = double(after - before) / count;
+        delete cache;
+    }
+    state.counters["bytes_per_book"] = perBook;
+}
+BENCHMARK(BM_BookCacheMemoryPerBook)->Iterations(3)->Unit(benchmark::kMillisecond);
 
 } // namespace
 

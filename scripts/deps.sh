@@ -12,7 +12,7 @@ PACKAGES=(
   python3-dbusmock python3-pyftpdlib libcpp-httplib-dev
   clang libclang-rt-14-dev zlib1g-dev
   desktop-file-utils appstream lintian
-  libarchive-dev libdjvulibre-dev libchm-dev
+  libarchive-dev libdjvulibre-dev libchm-dev libpng-dev
 )
 
 missing=()

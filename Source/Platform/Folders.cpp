@@ -91,6 +91,13 @@ QString UpdateCacheFolder()
     return folder;
 }
 
+QString BookCacheFolder()
+{
+    static const QString folder = CreatedFolder(
+        SpecialFolder(QStandardPaths::GenericCacheLocation) + QStringLiteral("vAdaziv/BookInfo/"));
+    return folder;
+}
+
 QString BrowserDataFolder()
 {
     static const QString folder = CreatedFolder(

@@ -24,6 +24,10 @@ QString DataFolder();
 // missing parents on first use.
 QString UpdateCacheFolder();
 
+// The user's cache folder followed by "vAdaziv/BookInfo/", where what was read from books is
+// remembered; computed once, created with missing parents on first use.
+QString BookCacheFolder();
+
 // The store browser's own storage: "$XDG_DATA_HOME/vAdaziv/Browser/" for cookies and local
 // storage, "$XDG_CACHE_HOME/vAdaziv/Browser/" for its cache. Computed once, created on first use.
 QString BrowserDataFolder();

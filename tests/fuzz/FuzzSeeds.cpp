@@ -14,8 +14,11 @@
 #include <QPainter>
 
 #include <elf.h>
+#include <png.h>
 
+#include <csetjmp>
 #include <cstring>
+#include <vector>
 
 using namespace BookMaker;
 
@@ -61,6 +64,63 @@ QByteArray TinyGif()
         'G', 'I', 'F', '8', '9', 'a', 2, 0, 2, 0, 0x80, 0, 0, 0xFF, 0, 0, 0, 0, 0xFF,
         ',', 0, 0, 0, 0, 2, 0, 2, 0, 0, 2, 3, 0x44, 0x34, 0x05, 0, ';'};
     return QByteArray(reinterpret_cast<const char*>(gif), sizeof gif);
+}
+
+void AppendPng(png_structp png, png_bytep data, size_t length)
+{
+    static_cast<QByteArray*>(png_get_io_ptr(png))
+        ->append(reinterpret_cast<char*>(data), qsizetype(length));
+}
+
+// A small interlaced PNG, which Qt does not write: RGB with 16 bits a channel, or a palette
+// with transparency.
+QByteArray InterlacedPng(bool sixteenBits)
+{
+    constexpr int width = 13, height = 11;
+    const int colourType = sixteenBits ? PNG_COLOR_TYPE_RGB : PNG_COLOR_TYPE_PALETTE;
+    const int rowBytes = sixteenBits ? width * 6 : width;
+    QByteArray pixels(rowBytes * height, '\0');
+    for (int i = 0; i < pixels.size(); ++i)
+        pixels[i] = char(sixteenBits ? i * 37 : i % 5);
+    std::vector<png_bytep> rows;
+    for (int y = 0; y < height; ++y)
+        rows.push_back(reinterpret_cast<png_bytep>(pixels.data() + y * rowBytes));
+    const png_color palette[5] = {{255, 0, 0}, {0, 255, 0}, {0, 0, 255}, {9, 9, 9}, {250, 250, 0}};
+    const png_byte alphas[3] = {0, 128, 255};
+    QByteArray bytes;
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png_create_info_struct(png);
+    if (setjmp(png_jmpbuf(png))) {
+        png_destroy_write_struct(&png, &info);
+        return {};
+    }
+    png_set_write_fn(png, &bytes, AppendPng, nullptr);
+    png_set_IHDR(png, info, width, height, sixteenBits ? 16 : 8, colourType, PNG_INTERLACE_ADAM7,
+                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    if (!sixteenBits) {
+        png_set_PLTE(png, info, palette, 5);
+        png_set_tRNS(png, info, alphas, 3, nullptr);
+    }
+    png_write_info(png, info);
+    png_write_image(png, rows.data());
+    png_write_end(png, info);
+    png_destroy_write_struct(&png, &info);
+    return bytes;
+}
+
+// A PNG with 16 bits a channel and alpha, as Qt writes 64-bit pictures.
+QByteArray DeepPng()
+{
+    QImage image(30, 40, QImage::Format_RGBA64);
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            image.setPixelColor(x, y,
+                                QColor::fromRgba64(x * 2000, y * 1500, 40000, 1000 + x * y * 50));
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "PNG");
+    return bytes;
 }
 
 QByteArray Entries(const QList<TZipEntry>& entries)
@@ -190,6 +250,11 @@ void Books()
     Write("FuzzPicture", "3.bmp", Picture("BMP", QSize(8, 8)));
     Write("FuzzPicture", "4.gif", TinyGif());
     Write("FuzzPicture", "5.ico", Picture("ICO", QSize(16, 16)));
+    Write("FuzzPicture", "6-16bit-alpha.png", DeepPng());
+    Write("FuzzPicture", "7-interlaced-16bit.png", InterlacedPng(true));
+    Write("FuzzPicture", "8-interlaced-palette.png", InterlacedPng(false));
+    // Larger than twice a cover, so it is averaged down while it is read.
+    Write("FuzzPicture", "9-shrunk.png", Picture("PNG", QSize(400, 260)));
 }
 
 void Others(const QString& source)

@@ -1,6 +1,7 @@
 #include "SummaryCommon.h"
 
 #include "FileNames.h"
+#include "PngReader.h"
 
 #include <QStringDecoder>
 
@@ -379,6 +380,8 @@ QSize WantedSize(const TThumbnailInfo* thumbnail)
 
 QImage DecodeScaled(QIODevice* device, const QSize& box)
 {
+    // Decode at no less than twice the box, so the final smooth scaling still has detail.
+    if (device && IsPng(device->peek(8))) return ReadPng(device, box * 2);
     QImageReader reader(device);
     reader.setAutoTransform(true);
     // A cover never needs more; a hostile header cannot make us allocate gigabytes.
@@ -386,7 +389,6 @@ QImage DecodeScaled(QIODevice* device, const QSize& box)
     const QSize size = reader.size();
     if (size.isValid()) {
         if (size.width() > 30000 || size.height() > 30000) return {};
-        // Decode at no less than twice the box, so the final smooth scaling still has detail.
         const QSize target = FitInside(size, box * 2);
         if (target.isValid() && target != size) reader.setScaledSize(target);
     }
@@ -395,6 +397,7 @@ QImage DecodeScaled(QIODevice* device, const QSize& box)
 
 QImage DecodeScaled(const QByteArray& bytes, const QSize& box)
 {
+    if (IsPng(bytes)) return ReadPng(bytes, box * 2);
     QByteArray copy = bytes;
     QBuffer buffer(&copy);
     buffer.open(QIODevice::ReadOnly);
