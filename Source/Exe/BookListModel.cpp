@@ -126,7 +126,7 @@ QVariant TBookListModel::data(const QModelIndex& index, int role) const
     if (role == Qt::TextAlignmentRole && index.column() >= SizeColumn && index.column() <= 12)
         return QVariant(Qt::AlignRight | Qt::AlignVCenter);
     if (role == Qt::ForegroundRole && item->Loaded() && (item->State() & isMissing))
-        return QColor(Qt::gray);
+        return MissingColor;
     return {};
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QAbstractTableModel>
+#include <QColor>
 #include <QList>
 #include <QSet>
 #include <QTimer>
@@ -62,6 +63,8 @@ public:
 
     // Called before a row's book is read for the first time (the window wires its events).
     std::function<void(TFileItem* item)> OnInitRow;
+    // The text colour of books whose file is gone (the skin's, once the window has one).
+    QColor MissingColor{Qt::gray};
 
 private:
     bool LessThan(TFileItem* a, TFileItem* b) const;

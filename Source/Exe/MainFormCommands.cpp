@@ -8,6 +8,7 @@
 #include "BookListModel.h"
 #include "Categories.h"
 #include "CursorControl.h"
+#include "DesktopApps.h"
 #include "DialogPlacement.h"
 #include "FileInfo.h"
 #include "FileNames.h"
@@ -27,7 +28,6 @@
 #include <QAction>
 #include <QActionGroup>
 #include <QApplication>
-#include <QDesktopServices>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QLabel>
@@ -37,8 +37,8 @@
 #include <QToolButton>
 #include <QTreeView>
 #include <QTreeWidget>
-#include <QUrl>
 
+#include <cerrno>
 #include <cstring>
 
 namespace {
@@ -50,11 +50,56 @@ QAction* NewAction(QObject* owner, const char* caption, const char* hint = nullp
     return action;
 }
 
-QString ErrorText(int negatedError)
+// How the open command's start of an application went, for the end of "打开文件失败, ".
+QString StartErrorText(int error)
 {
-    return QString::fromLocal8Bit(strerror(-negatedError));
+    switch (error) {
+    case EACCES:
+    case EPERM:
+        return QStringLiteral("没有运行它的权限");
+    case ENOEXEC:
+        return QStringLiteral("它不是可以运行的程序");
+    case ENOENT:
+        return QStringLiteral("程序文件不存在");
+    case ENOMEM:
+    case EAGAIN:
+        return QStringLiteral("系统资源不足");
+    default:
+        return QStringLiteral("系统错误 %1").arg(error);
+    }
 }
 
+// Why a file did not open, in words for the user: the desktop has no application for its kind
+// (named by its extension, or by its type's description when it has none), or the
+// application would not start.
+QString OpenFailureReason(const QString& path, const DesktopApps::TOpenResult& result)
+{
+    using DesktopApps::TOpenOutcome;
+    switch (result.Outcome) {
+    case TOpenOutcome::NoFile:
+        return QStringLiteral("文件已不存在。");
+    case TOpenOutcome::NoApp: {
+        const QString suffix = QFileInfo(FileNames::Display(path)).suffix();
+        QString kind = QStringLiteral("这种文件");
+        if (!suffix.isEmpty())
+            kind = QStringLiteral("“.%1”文件").arg(suffix);
+        else if (result.Type.isValid())
+            kind = QStringLiteral("“%1”类型的文件").arg(result.Type.comment());
+        return QStringLiteral("系统中没有设置用来打开%1的程序。\r\n请安装一个能打开这种文件的"
+                              "程序，或在系统设置中为它选择默认程序。")
+            .arg(kind);
+    }
+    case TOpenOutcome::NoProgram:
+        return QStringLiteral("找不到打开它的程序“%1”（%2）。")
+            .arg(result.App.Name, result.Program);
+    case TOpenOutcome::Failed:
+        return QStringLiteral("程序“%1”无法启动：%2。")
+            .arg(result.App.Name, StartErrorText(result.Error));
+    case TOpenOutcome::Started:
+        break;
+    }
+    return QString();
+}
 
 } // namespace
 
@@ -335,8 +380,9 @@ void TXALVarnixForm::NewFolder()
     }
     const int index = CreateBookshelf(c, name);
     if (index < 0) {
-        ShowMessageBox(QStringLiteral("建立新书架失败，可能书架已存在或名称包含无效字符。"),
-                       QString(), mbOK | mbIconExclamation);
+        ShowMessageBox(
+            ShelfNameFailureText(QStringLiteral("建立新书架"), name, ReaderOf(c) != nullptr, index),
+            QString(), mbOK | mbIconExclamation);
         return;
     }
     if (shown && FNavigatorModel->canFetchMore(parentIndex) == false)
@@ -382,7 +428,7 @@ void TXALVarnixForm::DeleteFolder()
         return;
     }
     if (result != 0) {
-        ShowMessageBox(ErrorText(result), QString(), mbOK | mbIconExclamation);
+        ShowMessageBox(FailureText(result), QString(), mbOK | mbIconExclamation);
         return;
     }
     const QModelIndex index = FNavigator->currentIndex();
@@ -561,14 +607,11 @@ void TXALVarnixForm::OpenBook()
     TCursorControl wait;
     TFileItem* book = CurrentBook();
     if (!book) return;
-    // The address carries the file's real bytes, also for a name that is not UTF-8.
-    const QUrl url = QUrl::fromEncoded(
-        "file://" + QUrl::toPercentEncoding(FileNames::Encode(book->GetFullPath()), "/"),
-        QUrl::StrictMode);
-    if (!QDesktopServices::openUrl(url))
-        ShowMessageBox(
-            QStringLiteral("打开文件失败, %1").arg(QString::fromLocal8Bit(strerror(ENOEXEC))),
-            QString(), mbOK | mbIconExclamation);
+    const QString path = book->GetFullPath();
+    const DesktopApps::TOpenResult result = DesktopApps::Open(path);
+    if (result.Outcome != DesktopApps::TOpenOutcome::Started)
+        ShowMessageBox(QStringLiteral("打开文件失败, ") + OpenFailureReason(path, result),
+                       QString(), mbOK | mbIconExclamation);
 }
 
 void TXALVarnixForm::ShowBookProperties()
@@ -589,9 +632,10 @@ void TXALVarnixForm::Help()
 {
     const QString path = Folders::ProgramFolder() + QStringLiteral("Help.chm");
     if (QFileInfo::exists(path)) {
-        if (!QDesktopServices::openUrl(QUrl::fromLocalFile(path)))
-            ShowMessageBox(QStringLiteral("打开帮助文件失败。"), QString(),
-                           mbOK | mbIconExclamation);
+        const DesktopApps::TOpenResult result = DesktopApps::Open(path);
+        if (result.Outcome != DesktopApps::TOpenOutcome::Started)
+            ShowMessageBox(QStringLiteral("打开帮助文件失败, ") + OpenFailureReason(path, result),
+                           QString(), mbOK | mbIconExclamation);
         return;
     }
     TCategory* store = FSystemCategory->Child(0);

@@ -3,6 +3,7 @@
 
 #include "uMainForm.h"
 
+#include "BookListModel.h"
 #include "NavigatorModel.h"
 #include "rkView.h"
 #include "SkinData.h"
@@ -76,8 +77,12 @@ void TXALVarnixForm::SetUpSkin(const QString& archive)
         FSkins->Subclass<TNavigatorSubclass>(FNavigatorPanel, QStringLiteral("Navigator"));
         FSkins->Subclass<TTreeContainerSubclass>(FTreeContainer, QStringLiteral("TreeContainer"));
         FSkins->Subclass<TClientContainerSubclass>(FNotebook, QStringLiteral("ClientContainer"));
-        FSkins->Subclass<TTreeSubclass>(FNavigator, QStringLiteral("Tree"));
-        FSkins->Subclass<TListSubclass>(FBookList, QStringLiteral("List"));
+        // Missing shelves and books are drawn by the models, in the colours of the skin.
+        FNavigatorModel->DisabledColor =
+            FSkins->Subclass<TTreeSubclass>(FNavigator, QStringLiteral("Tree"))
+                ->InactiveFontColor();
+        FBookListModel->MissingColor =
+            FSkins->Subclass<TListSubclass>(FBookList, QStringLiteral("List"))->InactiveFontColor();
         FSkins->Subclass<TListSubclass>(FTaskList, QStringLiteral("List"));
         auto* thumbnails =
             FSkins->Subclass<TThumbnailSubclass>(FThumbnailView, QStringLiteral("Thumbnail"));
@@ -111,5 +116,10 @@ void TXALVarnixForm::SetUpSkin(const QString& archive)
         // is attached so far.
         ShowMessageBox(e.Message(), QStringLiteral("错误"), mbIconStop);
     }
+    // Damaged pictures were left out one by one; whoever made the skin learns which.
+    if (!FSkins->SkippedPictures().isEmpty())
+        ShowMessageBox(QStringLiteral("皮肤文件中的图片无法读取，已略过：%1")
+                           .arg(FSkins->SkippedPictures().join(QStringLiteral("、"))),
+                       QStringLiteral("错误"), mbIconExclamation);
     FollowViews(FViewListBtn, FBookList, FViewThumbBtn, FThumbnailView, this);
 }

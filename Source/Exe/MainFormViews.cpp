@@ -15,6 +15,7 @@
 #include "NavigatorModel.h"
 #include "Notify.h"
 #include "rkView.h"
+#include "SkinData.h"
 #include "ThumbnailPainter.h"
 #include "ToolBtn.h"
 #include "uMsgDlg.h"
@@ -67,20 +68,93 @@ private:
 
 } // namespace
 
+namespace {
+
+// The reason of a failed file operation, as the end of a sentence.
+QString FailureReason(int error)
+{
+    switch (error) {
+    case ENOSPC:
+    case EDQUOT:
+        return QStringLiteral("设备上没有空间。");
+    case EROFS:
+        return QStringLiteral("设备是只读的，可能打开了写保护，或者它的文件系统有错误。");
+    case ENODEV:
+        return QStringLiteral("阅读器已断开连接。");
+    case ENOENT:
+        return QStringLiteral("书架已不存在。");
+    case EEXIST:
+    case ENOTEMPTY:
+        return QStringLiteral("已经有同名的书架或文件。");
+    case ENOTDIR:
+        return QStringLiteral("目标位置已有同名的文件。");
+    case EISDIR:
+        return QStringLiteral("目标位置已有同名的文件夹。");
+    case EACCES:
+    case EPERM:
+        return QStringLiteral("没有修改这个位置的权限。");
+    case ENAMETOOLONG:
+        return QStringLiteral("名称或路径太长。");
+    case EINVAL:
+        return QStringLiteral("名称或目标位置无效。");
+    case EBUSY:
+    case ETXTBSY:
+        return QStringLiteral("文件正在使用中，请稍后再试。");
+    case EIO:
+        return QStringLiteral("读写设备时出错，请检查设备后再试。");
+    default:
+        return QStringLiteral("请稍后再试。");
+    }
+}
+
+} // namespace
+
 QString TXALVarnixForm::FailureText(int negatedError)
 {
+    return QStringLiteral("操作失败，") + FailureReason(-negatedError);
+}
+
+QString TXALVarnixForm::ShelfNameFailureText(const QString& action, const QString& name,
+                                             bool onReader, int negatedError)
+{
+    QString reason;
     switch (-negatedError) {
-    case ENOSPC:
-        return QStringLiteral("操作失败，设备上没有空间。");
-    case EROFS:
-        return QStringLiteral("操作失败，设备已变为只读，可能它的文件系统有错误。");
-    case ENODEV:
-        return QStringLiteral("操作失败，阅读器已断开连接。");
-    case ENOENT:
-        return QStringLiteral("操作失败，书架已不存在。");
-    default:
-        return QStringLiteral("操作失败，请稍后再试。");
+    case EEXIST:
+    case ENOTEMPTY:
+        reason = QStringLiteral("已经有名为“%1”的书架或文件，请换一个名称。").arg(name);
+        break;
+    case EINVAL: {
+        // Dots and blanks are refused only at the end, where the reader would drop them.
+        const qsizetype at = RefusedOnReader(name);
+        const QChar c = at >= 0 ? name.at(at) : QChar();
+        if (name.startsWith(u'.'))
+            reason = QStringLiteral("名称不能以“.”开头，这样的书架会被隐藏。");
+        else if (at >= 0 && c.unicode() < 32)
+            reason = QStringLiteral("名称中不能有换行符、制表符之类的控制字符。");
+        else if (name.contains(u'/'))
+            reason = QStringLiteral("名称中不能有“/”。");
+        else if (onReader && (c == u'.' || c == u' '))
+            reason = QStringLiteral("阅读器上的名称不能以“.”或空格结尾。");
+        else if (onReader && at >= 0)
+            reason = QStringLiteral("名称中不能有“%1”，阅读器上的名称不能包含"
+                                    " \\ / : * ? \" < > | 这些字符。")
+                         .arg(c);
+        else
+            reason = QStringLiteral("名称中有文件系统不接受的字符。");
+        break;
     }
+    case ENAMETOOLONG:
+        reason = QStringLiteral("名称太长。");
+        break;
+    case EROFS:
+        reason = onReader
+                     ? QStringLiteral("阅读器是只读的，可能打开了写保护，或者它的文件系统有错误。")
+                     : FailureReason(EROFS);
+        break;
+    default:
+        reason = FailureReason(-negatedError);
+    }
+    return action + QStringLiteral("失败，") + reason;
 }
 
 QString TFileItemBook::BookInfoTextOf(TBookInfoOffset field) const
@@ -112,6 +186,8 @@ void TXALVarnixForm::CreateViews()
     });
 
     FBookListModel = new TBookListModel(this);
+    // Missing books look like missing shelves until the skin gives each its colour.
+    FBookListModel->MissingColor = FNavigatorModel->DisabledColor;
     FBookListModel->OnInitRow = [this](TFileItem* item) {
         item->OnProgress = [this](TItemBase* s, TItemBase* i, bool& a) { ItemProgress(s, i, a); };
         item->OnLoaded = [this](TItemBase* s) { ItemLoaded(s); };
@@ -171,12 +247,12 @@ void TXALVarnixForm::CreateViews()
     FThumbnailView->viewport()->installEventFilter(this);
     FThumbnailView->OnDblClick = [this](TrkView*) { Run(ActOpenFile); };
     FThumbnailView->OnKeyDown = [this](TrkView*, QKeyEvent* e) { eventFilter(FBookList, e); };
-    FThumbnailView->OnMouseDown = [this](TrkView* view, Qt::MouseButton button,
-                                         Qt::KeyboardModifiers, int x, int y) {
-        if (button != Qt::RightButton) return;
+    // The grid's own mouse-down handling stops short on an empty grid, so its menu comes from
+    // the context-menu request (mouse or keyboard), after the press has set the selection.
+    connect(FThumbnailView, &QWidget::customContextMenuRequested, this, [this](const QPoint& p) {
         UpdateActions();
-        BookMenu->popup(view->viewport()->mapToGlobal(QPoint(x, y)));
-    };
+        BookMenu->popup(FThumbnailView->viewport()->mapToGlobal(p));
+    });
 
     TItemBase::SetViewNodeFreedHook([this](TItemBase* item) { ItemDestroyed(item); });
     ModelGuard().SetStopWalkers([this] {
@@ -320,7 +396,9 @@ void TXALVarnixForm::ReloadBooks(TCategory* category)
 
 void TXALVarnixForm::ItemProgress(TItemBase* sender, TItemBase*, bool&)
 {
-    if (auto* item = dynamic_cast<TFileItem*>(sender))
+    // A book the reading pool delivered meanwhile (its "ready" is shown already) may still
+    // report from a read that was under way.
+    if (auto* item = dynamic_cast<TFileItem*>(sender); item && !item->Loaded())
         FListStateBar->setText(QStringLiteral("正在读取 %1").arg(item->Name()));
     // Keep painting while a library reads a book, but take no user input meanwhile; the scope
     // keeps outside changes from freeing the book under its read.
@@ -379,13 +457,14 @@ void TXALVarnixForm::SyncListSelection()
     FBookList->selectionModel()->select(selection, QItemSelectionModel::ClearAndSelect |
                                                        QItemSelectionModel::Rows);
     const int focus = FThumbnailView->FocusIndex();
-    if (focus >= 0 && focus < FThumbnailView->Items().Count()) {
-        const int row = FBookListModel->RowOf(reinterpret_cast<TFileItem*>(
-            static_cast<quintptr>(FThumbnailView->Items().Get(focus))));
-        if (row >= 0)
-            FBookList->selectionModel()->setCurrentIndex(FBookListModel->index(row, 0),
-                                                         QItemSelectionModel::NoUpdate);
-    }
+    const int row = focus >= 0 && focus < FThumbnailView->Items().Count()
+                        ? FBookListModel->RowOf(reinterpret_cast<TFileItem*>(
+                              static_cast<quintptr>(FThumbnailView->Items().Get(focus))))
+                        : -1;
+    // A grid without a focused cover (a click on empty space) leaves the list without a current
+    // book too; otherwise "open" and "information" would act on a book no longer chosen.
+    FBookList->selectionModel()->setCurrentIndex(
+        row >= 0 ? FBookListModel->index(row, 0) : QModelIndex(), QItemSelectionModel::NoUpdate);
     FSyncingSelection = false;
 }
 
@@ -430,6 +509,25 @@ int TXALVarnixForm::DropEffect(TCategory* target) const
     TCategory* b = topOf(current);
     if (a != b && a && b && typeid(*a) != typeid(*b)) return Qt::CopyAction;
     return Qt::MoveAction;
+}
+
+int TXALVarnixForm::NavigatorDropEffect(const QDropEvent* event, TCategory** target) const
+{
+    if (target) *target = nullptr;
+    // Only books dragged from this window's book views: their data names this window's list.
+    const QString type = QString::fromLatin1(TNavigatorModel::BooksMimeType);
+    const QMimeData* data = event->mimeData();
+    if (!data || !data->hasFormat(type) ||
+        data->data(type) != QByteArray::number(qintptr(FBookListModel)))
+        return 0;
+    const QPoint at = event->position().toPoint();
+    const QModelIndex index = FNavigator->indexAt(at);
+    if (!index.isValid() || !FNavigator->visualRect(index).adjusted(0, 2, 0, -2).contains(at))
+        return 0;
+    TCategory* category = FNavigatorModel->Category(index);
+    const int effect = DropEffect(category);
+    if (effect && target) *target = category;
+    return effect;
 }
 
 bool TXALVarnixForm::DropBooks(TCategory* target, int effect)
@@ -533,8 +631,9 @@ bool TXALVarnixForm::RenameCategory(TCategory* category, const QString& text)
     }
     const int result = RenameBookshelf(category, text);
     if (result != 0) {
-        ShowMessageBox(QString::fromLocal8Bit(strerror(-result)), QString(),
-                       mbOK | mbIconExclamation);
+        ShowMessageBox(ShelfNameFailureText(QStringLiteral("重命名书架"), text,
+                                            ReaderOf(category) != nullptr, result),
+                       QString(), mbOK | mbIconExclamation);
         return false;
     }
     return true;
@@ -617,38 +716,47 @@ bool TXALVarnixForm::eventFilter(QObject* watched, QEvent* event)
         }
         case QEvent::DragEnter:
         case QEvent::DragMove: {
+            if (FPassingDrag) break;
             auto* drag = static_cast<QDragMoveEvent*>(event);
-            // Only books dragged from this window's book views.
-            if (!drag->mimeData()->hasFormat(QString::fromLatin1(TNavigatorModel::BooksMimeType)) ||
-                (drag->source() != FBookList && drag->source() != FThumbnailView)) {
+            const QString type = QString::fromLatin1(TNavigatorModel::BooksMimeType);
+            if (!drag->mimeData() || !drag->mimeData()->hasFormat(type)) {
                 drag->ignore();
                 return true;
             }
+            // The view expands and scrolls under the pointer and marks the node, but accepts
+            // whatever its model could take: the answer is the drop's own, given after the
+            // view's. A node that refuses gets no mark.
+            const int effect =
+                event->type() == QEvent::DragEnter ? Qt::CopyAction : NavigatorDropEffect(drag);
+            FPassingDrag = true;
+            FNavigator->setDropIndicatorShown(effect != 0);
+            QCoreApplication::sendEvent(FNavigator->viewport(), drag);
+            FNavigator->setDropIndicatorShown(true);
+            FPassingDrag = false;
             if (event->type() == QEvent::DragEnter) {
-                drag->acceptProposedAction();
+                drag->acceptProposedAction(); // the moves decide
                 return true;
             }
-            const QModelIndex index = FNavigator->indexAt(drag->position().toPoint());
-            const QRect rect = FNavigator->visualRect(index);
-            const bool onItem =
-                index.isValid() && rect.adjusted(0, 2, 0, -2).contains(drag->position().toPoint());
-            const int effect = onItem ? DropEffect(FNavigatorModel->Category(index)) : 0;
+            const QRect rect =
+                FNavigator->visualRect(FNavigator->indexAt(drag->position().toPoint()));
             if (effect) {
                 drag->setDropAction(static_cast<Qt::DropAction>(effect));
                 drag->accept(rect);
             } else {
                 drag->ignore(rect);
             }
-            return false; // the view still draws its drop mark and auto-expands
+            return true;
         }
         case QEvent::Drop: {
             auto* drop = static_cast<QDropEvent*>(event);
-            const QModelIndex index = FNavigator->indexAt(drop->position().toPoint());
-            TCategory* target = FNavigatorModel->Category(index);
-            const bool ours = drop->source() == FBookList || drop->source() == FThumbnailView;
-            const int effect = ours ? DropEffect(target) : 0;
+            TCategory* target = nullptr;
+            const int effect = NavigatorDropEffect(drop, &target);
             drop->setDropAction(Qt::IgnoreAction);
             drop->accept();
+            // The view never sees the drop (its model would try to read the books as its own
+            // rows); it ends its drag state, mark and scrolling as when the pointer leaves.
+            QDragLeaveEvent leave;
+            QCoreApplication::sendEvent(FNavigator->viewport(), &leave);
             // The drop runs after the drag has ended; the target may be gone by then.
             if (effect)
                 QTimer::singleShot(0, this, [this, ref = TItemRef<TCategory>(target), effect] {
@@ -686,13 +794,9 @@ bool TXALVarnixForm::eventFilter(QObject* watched, QEvent* event)
 void TXALVarnixForm::ShowSearchPlaceholder(bool show)
 {
     FSearchPlaceholder = show;
-    QPalette p = FSearchEdit->palette();
-    if (show) {
+    if (show)
         FSearchEdit->setText(QStringLiteral("搜索图书"));
-        p.setColor(QPalette::Text, p.color(QPalette::Disabled, QPalette::Text));
-    } else {
+    else
         FSearchEdit->clear();
-        p.setColor(QPalette::Text, palette().color(QPalette::WindowText));
-    }
-    FSearchEdit->setPalette(p);
+    ShowAsPlaceholder(FSearchEdit, show);
 }

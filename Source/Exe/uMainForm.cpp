@@ -35,6 +35,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QPainter>
+#include <QPixmap>
 #include <QPushButton>
 #include <QScreen>
 #include <QSplitter>
@@ -102,6 +104,27 @@ QSize LargestWindow()
         desktop |= s->geometry();
     if (desktop.isEmpty()) desktop = QRect(0, 0, 3840, 2160);
     return desktop.size() * 3;
+}
+
+// The navigator bar's "new bookshelf" picture: the shelf's own picture with a plus in its lower
+// right corner, ringed in the bar's colour so that it reads over any shelf picture.
+QIcon NewShelfIcon(const QIcon& shelf, const QColor& ink, const QColor& ground)
+{
+    constexpr int Side = 16;
+    const qreal ratio = qGuiApp->devicePixelRatio();
+    QPixmap picture(QSize(Side, Side) * ratio);
+    picture.setDevicePixelRatio(ratio);
+    picture.fill(Qt::transparent);
+    QPainter painter(&picture);
+    shelf.paint(&painter, QRect(0, 0, Side, Side));
+    const auto plus = [&](int grow, const QColor& color) {
+        painter.fillRect(QRect(11 - grow, 8 - grow, 2 + 2 * grow, 8 + 2 * grow), color);
+        painter.fillRect(QRect(8 - grow, 11 - grow, 8 + 2 * grow, 2 + 2 * grow), color);
+    };
+    plus(1, ground);
+    plus(0, ink);
+    painter.end();
+    return QIcon(picture);
 }
 
 bool VisibleOnSomeScreen(const QRect& rect)
@@ -178,6 +201,11 @@ TXALVarnixForm::TXALVarnixForm(const QString& settingsFile, QWidget* parent,
         };
     CreateViews();
     SetUpSkin(skinArchive);
+    // Made once the skin has given the shelves their picture.
+    ActNewFolder->setIcon(NewShelfIcon(FNavigatorModel->ShelfIcon,
+                                       FNavigator->palette().color(QPalette::Text),
+                                       FNavigatorBar->palette().color(QPalette::Window)));
+    ActNewFolder->setIconVisibleInMenu(false);
     UpdateStoreOrigins();
 
     // 4. The settings.
@@ -352,7 +380,9 @@ QWidget* TXALVarnixForm::CreateNavigator()
     row->setContentsMargins(6, 0, 6, 0);
     auto* newFolder = NewToolButton(FNavigatorBar, QStringLiteral("NewFolderButton"), QString());
     newFolder->setDefaultAction(ActNewFolder);
-    newFolder->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    // A picture only; its caption stays the tooltip and the name screen readers give.
+    newFolder->setToolButtonStyle(Qt::ToolButtonIconOnly);
+    newFolder->setAccessibleName(ActNewFolder->text());
     FOptionsButton = NewToolButton(FNavigatorBar, QStringLiteral("OptionsButton"), QString());
     FOptionsButton->setDefaultAction(ActOptions);
     row->addWidget(newFolder);
@@ -400,6 +430,8 @@ QWidget* TXALVarnixForm::CreateNotebook()
     FThumbnailView->setObjectName(QStringLiteral("ThumbnailView"));
     FThumbnailView->setAccessibleName(QStringLiteral("图书缩略图"));
     FThumbnailView->SetMultipleSelection(true);
+    // As the list's: the menu also offers what needs no book, on empty space and empty shelves.
+    FThumbnailView->setContextMenuPolicy(Qt::CustomContextMenu);
     listColumn->addWidget(FThumbnailView, 1);
     FListStateBar = new QLabel(QStringLiteral("就绪"), FListPage);
     FListStateBar->setObjectName(QStringLiteral("ListStateBar"));

@@ -14,6 +14,7 @@
 
 class QAction;
 class QActionGroup;
+class QDropEvent;
 class QFrame;
 class QLabel;
 class QLineEdit;
@@ -159,6 +160,10 @@ public:
     // What a drop of the selected books on `target` would do: 0 refused, else Qt::CopyAction
     // or Qt::MoveAction.
     int DropEffect(TCategory* target) const;
+    // The same question for a drag over the navigator: books of this window's book views, on a
+    // node itself (not the seam between two); `target` gets that node's category. The drag's
+    // feedback and the drop both ask here, so what the pointer shows is what the drop does.
+    int NavigatorDropEffect(const QDropEvent* event, TCategory** target = nullptr) const;
     // Drops the selected books on `target` after the question; false when nothing happened.
     bool DropBooks(TCategory* target, int effect);
 
@@ -266,8 +271,12 @@ private:
     // be deleted.
     bool AskDelete(bool onReader, const QString& what, const QString& forGood, bool& toTrash);
     // Why a file operation failed, in the user's words (a shelf or reader that has gone, a full
-    // or read-only device; the operation's own message otherwise).
+    // or read-only device, a name that is taken, missing rights), never the system's own text.
     static QString FailureText(int negatedError);
+    // Why creating or renaming a shelf (`action`, "重命名书架") under `name` failed; says which
+    // character of the name a reader refuses.
+    static QString ShelfNameFailureText(const QString& action, const QString& name, bool onReader,
+                                        int negatedError);
     // A question's answer no longer holds (LongWork.h): says why, once.
     void ShowStaleAnswer(std::uint64_t changesBefore);
     void PopupBelow(QMenu* menu, QWidget* anchor, int dx);
@@ -286,6 +295,7 @@ private:
     int FSortCounter = 0;
     bool FSyncingSelection = false;
     QPoint FGridPressAt{-1, -1}; // where a drag of covers may start
+    bool FPassingDrag = false;   // a drag event handed on to the navigator's own handling
     QString FOpenFilter = QStringLiteral("所有文件 (*)");
     bool FOpenFilterExtended = false;
     bool FSearchPlaceholder = true;

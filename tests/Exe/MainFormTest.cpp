@@ -13,6 +13,7 @@
 #include <QStackedWidget>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <QToolButton>
 #include <QtTest>
 
 #include <memory>
@@ -70,6 +71,16 @@ private slots:
         QCOMPARE(form->Notebook()->widget(0)->objectName(), QStringLiteral("Browser"));
         QCOMPARE(form->Notebook()->widget(1)->objectName(), QStringLiteral("List"));
         QCOMPARE(form->Notebook()->widget(2)->objectName(), QStringLiteral("Task"));
+
+        // The navigator bar's new-shelf button is a picture; its caption is its tooltip and
+        // what a screen reader says, and the menus keep their text without the picture.
+        auto* newShelf = form->findChild<QToolButton*>("NewFolderButton");
+        QVERIFY(newShelf);
+        QCOMPARE(newShelf->toolButtonStyle(), Qt::ToolButtonIconOnly);
+        QVERIFY(!newShelf->icon().isNull());
+        QCOMPARE(newShelf->toolTip(), QStringLiteral("新建书架"));
+        QCOMPARE(newShelf->accessibleName(), QStringLiteral("新建书架"));
+        QVERIFY(!form->ActNewFolder->isIconVisibleInMenu());
     }
 
     void missingFileReadsDefaultsAndFirstSaveCreatesIt()

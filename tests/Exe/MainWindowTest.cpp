@@ -2,6 +2,7 @@
 // shelf names, adding and deleting books, the enabling rules, the search and the close query.
 // Dialogs are answered through the message box's and input dialog's test hooks.
 #include "../Support/WindowTestUtil.h"
+#include "../Support/XdgFolders.h"
 #include "BookListModel.h"
 #include "Categories.h"
 #include "ModelGuard.h"
@@ -12,10 +13,13 @@
 #include "uMsgDlg.h"
 
 #include <QAction>
+#include <QContextMenuEvent>
 #include <QDir>
 #include <QFile>
 #include <QHeaderView>
 #include <QLineEdit>
+#include <QMenu>
+#include <QMimeData>
 #include <QProcess>
 #include <QStackedWidget>
 #include <QTemporaryDir>
@@ -232,6 +236,128 @@ private slots:
         QCOMPARE(LoadedShelf(reader, "shelf")->ItemCount(), 1);
     }
 
+    // While books are dragged over the navigator, a node that would refuse them says so: the
+    // move is ignored (the "not allowed" pointer) and the drop there does nothing; a node that
+    // takes them shows what the drop will do.
+    void dragFeedbackFollowsTheDrop()
+    {
+        MakeFile(FDir->filePath("reader/shelf/r.txt"));
+        TReaderCategory* reader = Root()->ReaderSlot(0);
+        reader->SetPath(FDir->filePath("reader"));
+        reader->SetDriveLetter('E');
+        Show();
+        TCategory* a = Shelf(Root()->LocalLibrary(), "a-shelf");
+        Focus(a);
+        FForm->SelectBookRow(0);
+        FForm->Navigator()->expand(FForm->NavigatorModel()->IndexOf(reader));
+        QCoreApplication::processEvents();
+        QWidget* viewport = FForm->Navigator()->viewport();
+        std::unique_ptr<QMimeData> books(FForm->BookListModel()->mimeData({}));
+        const auto centre = [&](TCategory* c) {
+            return FForm->Navigator()->visualRect(FForm->NavigatorModel()->IndexOf(c)).center();
+        };
+        // A drag comes in before it moves or drops (the application delivers moves and the
+        // drop to the widget that took the drag in).
+        const auto enter = [&] {
+            QDragEnterEvent event(QPoint(1, 1), Qt::CopyAction | Qt::MoveAction, books.get(),
+                                  Qt::LeftButton, Qt::NoModifier);
+            QCoreApplication::sendEvent(viewport, &event);
+            QVERIFY(event.isAccepted());
+        };
+        enter();
+        struct TCase
+        {
+            TCategory* Node;
+            int Effect;
+        };
+        const TCase cases[] = {
+            {Shelf(Root()->LocalLibrary(), "b-shelf"), Qt::MoveAction},
+            {a, 0},                     // its own shelf
+            {Root()->Child(0), 0},      // the store
+            {Root()->ReaderSlot(1), 0}, // an empty slot
+            {Shelf(reader, "shelf"), Qt::CopyAction},
+        };
+        for (const TCase& c : cases) {
+            const QModelIndex index = FForm->NavigatorModel()->IndexOf(c.Node);
+            QVERIFY(index.isValid());
+            QDragMoveEvent move(centre(c.Node), Qt::CopyAction | Qt::MoveAction, books.get(),
+                                Qt::LeftButton, Qt::NoModifier);
+            QCoreApplication::sendEvent(viewport, &move);
+            QCOMPARE(move.isAccepted(), c.Effect != 0);
+            if (c.Effect) QCOMPARE(int(move.dropAction()), c.Effect);
+        }
+        // Data that is not this window's books is refused everywhere.
+        QMimeData foreign;
+        foreign.setData(QString::fromLatin1(TNavigatorModel::BooksMimeType), "12345");
+        enter();
+        QDragMoveEvent stranger(centre(Shelf(Root()->LocalLibrary(), "b-shelf")),
+                                Qt::CopyAction | Qt::MoveAction, &foreign, Qt::LeftButton,
+                                Qt::NoModifier);
+        QCoreApplication::sendEvent(viewport, &stranger);
+        QVERIFY(!stranger.isAccepted());
+
+        // The drop asks the same: nothing on a refusing node, the question on a taking one.
+        TAnswers answers;
+        answers.Queue = {mrNo};
+        enter();
+        QDropEvent refused(centre(Root()->Child(0)), Qt::CopyAction | Qt::MoveAction, books.get(),
+                           Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(viewport, &refused);
+        QTest::qWait(50);
+        QVERIFY(answers.Texts.isEmpty());
+        enter();
+        QDropEvent taken(centre(Shelf(Root()->LocalLibrary(), "b-shelf")),
+                         Qt::CopyAction | Qt::MoveAction, books.get(), Qt::LeftButton,
+                         Qt::NoModifier);
+        QCoreApplication::sendEvent(viewport, &taken);
+        QTRY_COMPARE(answers.Texts.size(), 1);
+        QVERIFY(answers.Texts[0].startsWith(QStringLiteral("准备移动选中的项")));
+    }
+
+    // The grid is the default view: its menu must come on an empty shelf and on empty space,
+    // with what needs no book enabled.
+    void gridMenuWithoutABook()
+    {
+        QDir().mkpath(Lib("empty-shelf"));
+        Show();
+        TrkView* grid = FForm->ThumbnailView();
+        const auto menuAt = [&](const QPoint& at) {
+            QContextMenuEvent event(QContextMenuEvent::Mouse, at,
+                                    grid->viewport()->mapToGlobal(at));
+            QCoreApplication::sendEvent(grid->viewport(), &event);
+            QTRY_VERIFY(FForm->BookMenu->isVisible());
+        };
+        Focus(Shelf(Root()->LocalLibrary(), "empty-shelf"));
+        QVERIFY(grid->isVisible());
+        QCOMPARE(grid->Items().Count(), 0);
+        QTest::mousePress(grid->viewport(), Qt::RightButton, {}, QPoint(40, 40));
+        menuAt(QPoint(40, 40));
+        QVERIFY(FForm->ActAddFile->isEnabled());
+        QVERIFY(FForm->ActFileRefresh->isEnabled());
+        QVERIFY(!FForm->ActOpenFile->isEnabled());
+        QVERIFY(!FForm->ActDelFile->isEnabled());
+        QVERIFY(!FForm->ActFileInfo->isEnabled());
+        QVERIFY(!FForm->ActSelectAllFiles->isEnabled());
+        FForm->BookMenu->close();
+
+        // Books, one selected; a press on empty space clears the selection, and the menu comes.
+        Focus(Shelf(Root()->LocalLibrary(), "a-shelf"));
+        QCOMPARE(grid->Items().Count(), 3);
+        FForm->SelectBookRow(0);
+        const QPoint empty(grid->viewport()->width() - 2, grid->viewport()->height() - 2);
+        QCOMPARE(grid->ItemIndexAt(empty), -1);
+        QTest::mousePress(grid->viewport(), Qt::RightButton, {}, empty);
+        menuAt(empty);
+        QVERIFY(FForm->ActAddFile->isEnabled());
+        QVERIFY(FForm->ActSelectAllFiles->isEnabled());
+        QVERIFY(!FForm->ActDelFile->isEnabled());
+        // No cover is focused any more, so no book is there to open or inspect.
+        QVERIFY(!FForm->CurrentBook());
+        QVERIFY(!FForm->ActOpenFile->isEnabled());
+        QVERIFY(!FForm->ActFileInfo->isEnabled());
+        FForm->BookMenu->close();
+    }
+
     void shelfNamesOf64Characters()
     {
         TAnswers answers;
@@ -262,6 +388,92 @@ private slots:
         QVERIFY(QFileInfo(Lib(QString(64, u'y'))).isDir());
         QVERIFY(!FForm->RenameCategory(created, QStringLiteral("a-shelf"))); // exists
         QCOMPARE(answers.Texts.size(), 3);
+    }
+
+    // A refused name or a failed rename says why in words, never in the system's text, and
+    // the shelf keeps its name. A reader's file system refuses more than the computer's.
+    void renameFailuresSayWhy()
+    {
+        TAnswers answers;
+        Show();
+        MakeFile(FDir->filePath("reader/r-shelf/book.txt"));
+        TReaderCategory reader(QStringLiteral("阅读器书库 E:"), QString());
+        reader.Attach(QStringLiteral("阅读器书库 E:"), FDir->filePath("reader/"), 'E', nullptr);
+        TCategory* onReader = LoadedShelf(&reader, "r-shelf");
+        TCategory* local = Shelf(Root()->LocalLibrary(), "a-shelf");
+        const QString refused =
+            QStringLiteral("，阅读器上的名称不能包含 \\ / : * ? \" < > | 这些字符。");
+        const QString atTheEnd =
+            QStringLiteral("重命名书架失败，阅读器上的名称不能以“.”或空格结尾。");
+        const struct
+        {
+            TCategory* Shelf;
+            QString Name;
+            QString Text;
+        } cases[] = {
+            {local, "b-shelf", "重命名书架失败，已经有名为“b-shelf”的书架或文件，请换一个名称。"},
+            {local, ".hidden", "重命名书架失败，名称不能以“.”开头，这样的书架会被隐藏。"},
+            {local, "a/b", "重命名书架失败，名称中不能有“/”。"},
+            {onReader, "r-shelf:2", "重命名书架失败，名称中不能有“:”" + refused},
+            {onReader, "what?", "重命名书架失败，名称中不能有“?”" + refused},
+            {onReader, "a\\b", "重命名书架失败，名称中不能有“\\”" + refused},
+            {onReader, "书架.", atTheEnd},
+            {onReader, "书架 ", atTheEnd},
+            {onReader, "a\tb", "重命名书架失败，名称中不能有换行符、制表符之类的控制字符。"},
+        };
+        for (const auto& c : cases) {
+            answers.Texts.clear();
+            const QString name = c.Shelf->Name();
+            QVERIFY2(!FForm->RenameCategory(c.Shelf, c.Name), qPrintable(c.Name));
+            QCOMPARE(answers.Texts, QStringList{c.Text});
+            QCOMPARE(c.Shelf->Name(), name);
+        }
+        // What the computer's disk takes is not held back by the readers' rules.
+        QVERIFY(FForm->RenameCategory(local, QStringLiteral("a:shelf.")));
+        QVERIFY(QFileInfo(Lib("a:shelf.")).isDir());
+
+        // The folder went away meanwhile.
+        TCategory* gone = Shelf(Root()->LocalLibrary(), "b-shelf");
+        QVERIFY(QDir(Lib("b-shelf")).removeRecursively());
+        answers.Texts.clear();
+        QVERIFY(!FForm->RenameCategory(gone, QStringLiteral("c-shelf")));
+        QCOMPARE(answers.Texts, QStringList{QStringLiteral("重命名书架失败，书架已不存在。")});
+    }
+
+    // Opening a book: without an application for its kind the message names the kind; with one
+    // the application gets the book; one whose program is missing is named.
+    void openingABookSaysWhatIsMissing()
+    {
+        TXdgFolders xdg(FDir->filePath("xdg"));
+        TAnswers answers;
+        Show();
+        Focus(Shelf(Root()->LocalLibrary(), "a-shelf"));
+        TBookListModel* model = FForm->BookListModel();
+        for (int row = 0; row < model->rowCount(); ++row)
+            if (model->Item(row)->Name() == QLatin1String("small.txt")) FForm->SelectBookRow(row);
+        QCOMPARE(FForm->CurrentBook()->Name(), QStringLiteral("small.txt"));
+        FForm->OpenBook();
+        QCOMPARE(answers.Texts,
+                 QStringList{QStringLiteral(
+                     "打开文件失败, 系统中没有设置用来打开“.txt”文件的程序。\r\n"
+                     "请安装一个能打开这种文件的程序，或在系统设置中为它选择默认程序。")});
+
+        const QString reader = xdg.Recorder("bin/reader");
+        xdg.Entry("data", "reader.desktop", "阅读器", reader + " %f", "MimeType=text/plain;\n");
+        answers.Texts.clear();
+        FForm->OpenBook();
+        QVERIFY(answers.Texts.isEmpty());
+        QTRY_VERIFY(QFileInfo(reader + ".args").size() > 0);
+        QFile args(reader + ".args");
+        QVERIFY(args.open(QIODevice::ReadOnly));
+        QCOMPARE(args.readAll(), QFile::encodeName(Lib("a-shelf/small.txt")) + "\n");
+
+        xdg.Entry("data", "reader.desktop", "阅读器", "/nonexistent/korvel-reader %f",
+                  "MimeType=text/plain;\n");
+        FForm->OpenBook();
+        QCOMPARE(answers.Texts,
+                 QStringList{QStringLiteral("打开文件失败, 找不到打开它的程序“阅读器”"
+                                            "（/nonexistent/korvel-reader）。")});
     }
 
     void addingBooksWithTheOverwriteAnswers_data()

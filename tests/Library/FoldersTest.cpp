@@ -162,6 +162,39 @@ TEST(FileOperations, CreateAndRenameBookshelves)
     EXPECT_TRUE(QFileInfo(dir.filePath("科幻 小说/sub/book.txt")).exists());
 }
 
+// A reader's FAT or exFAT file system refuses some characters and drops a dot or blank at the
+// end: such names are refused on a reader before anything is written (the shelf would not be
+// found again under its name), and taken on the computer.
+TEST(FileOperations, ReaderShelfNamesFollowItsFileSystem)
+{
+    const std::pair<const char*, qsizetype> names[] = {
+        {"新建书架", -1}, {"a.b c", -1}, {" lead", -1}, {"a:b", 1}, {"q?", 1},
+        {"x|y", 1},       {"\"q\"", 0},  {"a\\b", 1},   {"<>", 0},  {"a*", 1},
+        {"tab\tx", 3},    {"ends.", 4},  {"ends ", 4},  {"a/b", 1}};
+    for (const auto& [name, at] : names)
+        EXPECT_EQ(RefusedOnReader(QString::fromUtf8(name)), at) << name;
+
+    QTemporaryDir dir;
+    MakeFile(dir.filePath("reader/shelf/book.txt"));
+    TReaderCategory reader(QStringLiteral("阅读器书库 E:"), QString());
+    reader.Attach(QStringLiteral("阅读器书库 E:"), dir.filePath("reader/"), 'E', nullptr);
+    reader.EnsureLoaded();
+    TCategory* shelf = reader.Category(reader.IndexOfCategory("shelf"));
+    TRootFileSystemCategory local(QStringLiteral("本地书库"), dir.filePath("local"));
+    MakeFolder(dir.filePath("local"));
+    local.EnsureLoaded();
+    for (const char* name : {"a:b", "ends.", "ends "}) {
+        EXPECT_EQ(CreateBookshelf(&reader, QString::fromUtf8(name)), -EINVAL) << name;
+        EXPECT_EQ(RenameBookshelf(shelf, QString::fromUtf8(name)), -EINVAL) << name;
+        EXPECT_GE(CreateBookshelf(&local, QString::fromUtf8(name)), 0) << name;
+    }
+    EXPECT_EQ(shelf->Name(), QStringLiteral("shelf"));
+    EXPECT_EQ(QDir(dir.filePath("reader"))
+                  .entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+              QStringList{"shelf"});
+    EXPECT_EQ(reader.CategoryCount(), 1);
+}
+
 TEST(FileOperations, AddBook)
 {
     QTemporaryDir dir;
@@ -226,10 +259,12 @@ TEST(FileOperations, DeleteBooksAndShelves)
     EXPECT_TRUE(DeleteBook(a, false));
     EXPECT_FALSE(QFile::exists(dir.filePath("shelf/a.txt")));
     EXPECT_TRUE(DeleteBook(a, false)); // already gone counts as deleted
+    const TOwnTrash trashHere(dir.filePath("data"));
     EXPECT_TRUE(DeleteBook(b, true));
     EXPECT_FALSE(QFile::exists(dir.filePath("shelf/b.txt")));
     const QString trash =
         QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + "/Trash/files";
+    EXPECT_EQ(trash, dir.filePath("data/Trash/files"));
     EXPECT_TRUE(QDir(trash).entryList().filter("b").size() >= 1) << qPrintable(trash);
     EXPECT_EQ(shelf->ItemCount(), 2); // the model is the caller's to change
 
@@ -450,13 +485,7 @@ TEST(FileOperations, DeletingOnAReaderIsForGood)
     MakeFile(dir.filePath("reader/shelf/book.txt"));
     MakeFile(dir.filePath("reader/gone/other.txt"));
     // A trash of this test's own, to see that nothing went there.
-    const QByteArray savedData = qgetenv("XDG_DATA_HOME");
-    qputenv("XDG_DATA_HOME", QFile::encodeName(dir.filePath("data")));
-    struct TRestore
-    {
-        QByteArray Saved;
-        ~TRestore() { qputenv("XDG_DATA_HOME", Saved); }
-    } restore{savedData};
+    const TOwnTrash trashHere(dir.filePath("data"));
     TReaderCategory reader(QStringLiteral("阅读器书库 E:"), QString());
     reader.Attach(QStringLiteral("阅读器书库 E:"), dir.filePath("reader/"), 'E', nullptr);
     reader.EnsureLoaded();
@@ -606,12 +635,10 @@ TEST(Folders, NamesThatAreNotUtf8WorkLikeAnyOther)
     moved->EnsureLoaded();
     ASSERT_EQ(moved->ItemCount(), 1);
     // A trash of this test's own, so that nothing from other runs is in it.
-    const QByteArray savedData = qgetenv("XDG_DATA_HOME");
-    qputenv("XDG_DATA_HOME", QFile::encodeName(dir.filePath("data")));
+    const TOwnTrash trashHere(dir.filePath("data"));
     EXPECT_TRUE(DeleteBook(moved->Item(0), true)); // to the trash, under its readable name
     EXPECT_NE(stat(root + "/lib/moved/" + gbkBook, &st), 0);
     EXPECT_TRUE(QFileInfo::exists(dir.filePath(QStringLiteral("data/Trash/files/红楼梦.txt"))));
-    qputenv("XDG_DATA_HOME", savedData);
 }
 
 // A shelf deleted for good goes file by file with its progress told, and stops when asked: the

@@ -24,6 +24,31 @@ inline void MakeFolder(const QString& path)
     ASSERT_TRUE(QDir().mkpath(path)) << qPrintable(path);
 }
 
+// Points XDG_DATA_HOME, below which the trash lies, at `folder` while it lives: whoever runs a
+// test that moves files to the trash, and from wherever, they land in the test's own folder.
+class TOwnTrash
+{
+public:
+    explicit TOwnTrash(const QString& folder)
+        : FWasSet(qEnvironmentVariableIsSet("XDG_DATA_HOME")), FSaved(qgetenv("XDG_DATA_HOME"))
+    {
+        qputenv("XDG_DATA_HOME", QFile::encodeName(folder));
+    }
+    ~TOwnTrash()
+    {
+        if (FWasSet)
+            qputenv("XDG_DATA_HOME", FSaved);
+        else
+            qunsetenv("XDG_DATA_HOME");
+    }
+    TOwnTrash(const TOwnTrash&) = delete;
+    TOwnTrash& operator=(const TOwnTrash&) = delete;
+
+private:
+    bool FWasSet;
+    QByteArray FSaved;
+};
+
 inline QByteArray ReadFile(const QString& path)
 {
     QFile f(path);

@@ -5,10 +5,12 @@
 
 #include <algorithm>
 #include <gtest/gtest.h>
+#include <utility>
 #include <zip.h>
 
 #include <QDir>
 #include <QFile>
+#include <QFontMetrics>
 #include <QGuiApplication>
 #include <QImage>
 #include <QProcess>
@@ -349,35 +351,63 @@ TEST_F(WriteImageTest, ADamagedCopyOnTheDeviceFails)
     EXPECT_FALSE(QFile::exists(WorkFile()));
 }
 
+// The tray picture at two sizes: the bar exact to the pixel, and the percent's text black on a
+// clear ground inside the upper half and uncut, whichever face the desktop gives for the one
+// asked for (a wide stand-in once spilled over the edges).
 TEST(FirmwareProgressIcon, DrawsPercentAndBar)
 {
-    const QImage image = FirmwareProgressIcon(50, QSize(16, 16))
-                             .pixmap(16, 16)
-                             .toImage()
-                             .convertToFormat(QImage::Format_ARGB32);
-    ASSERT_EQ(image.size(), QSize(16, 16));
-    // The bar white with green over the left half of its inside.
-    EXPECT_EQ(image.pixel(0, 8), qRgb(255, 255, 255));
-    EXPECT_EQ(image.pixel(15, 15), qRgb(255, 255, 255));
-    EXPECT_EQ(image.pixel(2, 12), qRgb(0, 128, 0));
-    EXPECT_EQ(image.pixel(12, 12), qRgb(255, 255, 255));
-    // The upper half is text on a transparent background, whichever font draws the text: some
-    // pixels opaque, some transparent, and none left in the key colour.
-    int text = 0;
-    int clear = 0;
-    for (int y = 0; y < 8; ++y)
-        for (int x = 0; x < 16; ++x) {
-            text += qAlpha(image.pixel(x, y)) != 0;
-            clear += qAlpha(image.pixel(x, y)) == 0;
-            EXPECT_NE(image.pixel(x, y), qRgb(255, 0, 255));
-        }
-    EXPECT_GT(text, 0);
-    EXPECT_GT(clear, 0);
+    const std::pair<int, QSize> cases[] = {
+        {0, QSize(16, 16)}, {50, QSize(16, 16)}, {100, QSize(16, 16)}, {7, QSize(32, 32)}};
+    for (const auto& [percent, size] : cases) {
+        SCOPED_TRACE(testing::Message() << percent << "% at " << size.width());
+        const QImage image = FirmwareProgressIcon(percent, size)
+                                 .pixmap(size)
+                                 .toImage()
+                                 .convertToFormat(QImage::Format_ARGB32);
+        ASSERT_EQ(image.size(), size);
+        const int w = size.width(), h = size.height(), half = h / 2;
 
-    const QImage full = FirmwareProgressIcon(100).pixmap(16, 16).toImage();
-    EXPECT_EQ(full.pixel(14, 12), qRgb(0, 128, 0));
-    const QImage empty = FirmwareProgressIcon(0).pixmap(16, 16).toImage();
-    EXPECT_EQ(empty.pixel(1, 12), qRgb(255, 255, 255));
+        // A white box with green over the left percent of its inside.
+        const int fill = static_cast<int>((w - 2) * percent / 100.0 + 0.5);
+        for (int y = half; y < h; ++y)
+            for (int x = 0; x < w; ++x) {
+                const bool inside = x > 0 && x < w - 1 && y > half && y < h - 1;
+                const QRgb expected =
+                    inside && x - 1 < fill ? qRgb(0, 128, 0) : qRgb(255, 255, 255);
+                ASSERT_EQ(image.pixel(x, y), expected) << x << "," << y;
+            }
+
+        // Above it only black text on clear ground, centred, within the box of its font's ink;
+        // that box fits the half (so nothing is cut), while one pixel more would not.
+        QRect drawn;
+        int clear = 0;
+        for (int y = 0; y < half; ++y)
+            for (int x = 0; x < w; ++x) {
+                if (qAlpha(image.pixel(x, y)) == 0) {
+                    ++clear;
+                    continue;
+                }
+                EXPECT_EQ(image.pixel(x, y), qRgb(0, 0, 0)) << x << "," << y;
+                drawn |= QRect(x, y, 1, 1);
+            }
+        EXPECT_GT(clear, 0);
+        const QString text = QString::number(percent) + QLatin1Char('%');
+        QFont font = FirmwareProgressFont(text, QSize(w, half));
+        const QRect ink = QFontMetrics(font).tightBoundingRect(text);
+        EXPECT_LE(ink.width(), w);
+        EXPECT_LE(ink.height(), half);
+        const QRect centred((w - ink.width()) / 2, (half - ink.height()) / 2, ink.width(),
+                            ink.height());
+        EXPECT_TRUE(centred.adjusted(-1, -1, 1, 1).contains(drawn))
+            << drawn.x() << "," << drawn.y() << " " << drawn.width() << "x" << drawn.height();
+        EXPECT_GE(drawn.width(), ink.width() / 2);
+        EXPECT_GE(drawn.height(), ink.height() / 2);
+        if (font.pixelSize() < half) {
+            font.setPixelSize(font.pixelSize() + 1);
+            const QRect larger = QFontMetrics(font).tightBoundingRect(text);
+            EXPECT_TRUE(larger.width() > w || larger.height() > half);
+        }
+    }
 }
 
 // Runs the local update server script; its standard output.

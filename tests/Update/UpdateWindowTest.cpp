@@ -14,6 +14,7 @@
 #include "uUpdateMain.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QCheckBox>
 #include <QDir>
 #include <QFile>
@@ -346,6 +347,70 @@ private slots:
         QCOMPARE(Status(0), QStringLiteral("检测失败"));
         QCOMPARE(window->TrayIconIndex, 3);
         QCOMPARE(window->TrayText, QStringLiteral("KeltoVarnix\r\n下载升级包失败"));
+    }
+
+    // Without a tray host (offscreen) the information line stands in for the tray's notices; it
+    // must end on how the cycle ended, not on the "upgrading" notice of a step that failed.
+    void informationLineTellsHowItEnded()
+    {
+        AttachReader();
+        // A firmware package that downloads fine but holds no image: writing it fails.
+        MakeFile(Served("valid_verdesc2.zip"), Descriptor(FirmwareOffer));
+        MakeFile(Served("fw/fw0140.zip"), "no image in here");
+        TAnswers answers;
+        CheckAndSettle();
+        TUpdateV2* window = UpdateV2();
+        QCOMPARE(Status(1), QStringLiteral("更新失败"));
+        QCOMPARE(window->InfoLabel->text(), QStringLiteral("KeltoVarnix\n设备固件更新失败!"));
+
+        // The next check starts afresh, and a package that cannot be fetched says so.
+        QFile::remove(Served("fw/fw0140.zip"));
+        QFile::remove(FCache + "fw0140.zip");
+        window->UpdateButton->click();
+        QTRY_VERIFY_WITH_TIMEOUT(window->Phase == 0 && window->ThreadState == 5 &&
+                                     Status(1) == QStringLiteral("下载失败"),
+                                 20000);
+        QCOMPARE(window->InfoLabel->text(), QStringLiteral("KeltoVarnix\n下载升级包失败"));
+
+        // A program package that arrives and is started: the line says it is done.
+        MakeFile(Served("valid_verdesc2.zip"), Descriptor(SoftwareOffer));
+        MakeFile(Served("pkg/KorvelSetup.bin"), QByteArray(3000, 's'));
+        window->UpdateButton->click();
+        QTRY_VERIFY_WITH_TIMEOUT(window->Phase == 0 && Status(1) == QStringLiteral("更新完成"),
+                                 20000);
+        QCOMPARE(window->InfoLabel->text(), QStringLiteral("KeltoVarnix\n更新完成!"));
+    }
+
+    // A question the window asks is the main window's box; when it closes the main window comes
+    // up, and the update window must be brought back in front of it.
+    void questionsLeaveTheWindowInFront()
+    {
+        MakeFile(Served("valid_verdesc2.zip"), Descriptor(SoftwareOffer));
+        MakeFile(FCache + "KorvelSetup.bin", "cached installer");
+        FForm->show();
+        QVERIFY(QTest::qWaitForWindowExposed(FForm.get()));
+        TAnswers answers;
+        answers.Queue = {mrNo};
+        answers.OnAsk = [this](const QString&) {
+            // What closing the box does on the desktop.
+            FForm->raise();
+            FForm->activateWindow();
+            QTRY_COMPARE(QApplication::activeWindow(), static_cast<QWidget*>(FForm.get()));
+        };
+        CheckAndSettle();
+        QCOMPARE(answers.Texts.size(), 1);
+        QVERIFY(answers.Texts[0].startsWith(QStringLiteral("已下载 <阅读软件> 升级包")));
+        QTRY_COMPARE(QApplication::activeWindow(), static_cast<QWidget*>(UpdateV2()));
+
+        // An unseen check leaves the main window where it is.
+        UpdateV2()->hide();
+        FForm->activateWindow();
+        QTRY_COMPARE(QApplication::activeWindow(), static_cast<QWidget*>(FForm.get()));
+        answers.Queue = {mrNo};
+        UpdateV2()->UpdateButton->click();
+        QTRY_VERIFY_WITH_TIMEOUT(answers.Texts.size() == 2 && UpdateV2()->Phase == 0, 20000);
+        QVERIFY(!UpdateV2()->isVisible());
+        QCOMPARE(QApplication::activeWindow(), static_cast<QWidget*>(FForm.get()));
     }
 
     void busyWindowRefusesAndExitAsks()

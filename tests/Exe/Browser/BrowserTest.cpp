@@ -15,6 +15,7 @@
 #include <QSignalSpy>
 #include <QProcess>
 #include <QStackedWidget>
+#include <QStyleOptionTab>
 #include <QTemporaryDir>
 #include <QtTest>
 #include <QWebEngineProfile>
@@ -135,6 +136,24 @@ bool WaitLoaded(TBrowserFrame* frame, const QString& title)
 {
     return QTest::qWaitFor([&] { return frame->WB->title() == title; }, 15000);
 }
+
+// A tab bar that tells where its style puts a tab's caption (the rectangle it clips to).
+class TProbeTabBar : public TBrowserTabBar
+{
+public:
+    using TBrowserTabBar::TBrowserTabBar;
+    QRect CaptionRect(int index) const
+    {
+        QStyleOptionTab option;
+        initStyleOption(&option, index);
+        return style()->subElementRect(QStyle::SE_TabBarTabText, &option, this);
+    }
+    // The caption's width as the tab paints it ("&&" shows one "&").
+    int CaptionWidth(int index) const
+    {
+        return fontMetrics().size(Qt::TextShowMnemonic, tabText(index)).width();
+    }
+};
 
 } // namespace
 
@@ -319,6 +338,73 @@ private slots:
         narrow.setPixelSize(2);
         const QString dots = TBrowserTabBar::CutCaption(QString(2000, u'i'), QFontMetrics(narrow));
         QCOMPARE(dots, QString(58, u'i') + QLatin1String("..."));
+    }
+
+    // A cut caption must fit the room the style leaves inside its tab: the style centres the
+    // text and clips it, so anything wider loses its first characters and its "...". A caption
+    // that fits a tab of 200 pixels is never cut, whatever the tab showed before.
+    void CaptionsFitInsideTheirTabs_data()
+    {
+        QTest::addColumn<QString>("sheet");
+        QTest::newRow("plain style") << QString();
+        QTest::newRow("the theme's box")
+            << QStringLiteral("QTabBar::tab { border: 1px solid gray; padding: 5px 14px; "
+                              "margin-right: 2px; min-width: 60px; }");
+        QTest::newRow("wide padding") << QStringLiteral("QTabBar::tab { padding: 4px 40px; }");
+    }
+    void CaptionsFitInsideTheirTabs()
+    {
+        QFETCH(QString, sheet);
+        const QString longTitle =
+            QStringLiteral("ID=6F28A0B1C2D3E4F5 一个很长的页面标题，长到一个标签放不下 & more");
+        // Eight full-width characters of 12 pixels: room to spare in a tab of 200.
+        const QString fitting = QStringLiteral("欢迎使用网上书城");
+        QWidget window; // the skin's sheet goes on the window, as on the main window
+        auto* bar = new TProbeTabBar(&window);
+        QFont font = bar->font();
+        font.setPixelSize(12);
+        bar->setFont(font);
+        window.resize(900, 40);
+        bar->resize(900, 40);
+        window.show();
+        const auto check = [&](int index, const QString& caption) {
+            const QString shown = bar->tabText(index);
+            QVERIFY2(bar->CaptionWidth(index) <= bar->CaptionRect(index).width(),
+                     qPrintable(shown));
+            QVERIFY(bar->tabRect(index).width() <= TBrowserTabBar::MaxTabWidth);
+            QCOMPARE(bar->FullCaption(index), caption);
+            if (shown.endsWith(QLatin1String("..."))) {
+                const QString head = shown.chopped(3).replace(QLatin1String("&&"), "&");
+                QVERIFY(head.size() > 3);
+                QVERIFY(caption.startsWith(head));
+            } else {
+                QCOMPARE(shown, QString(caption).replace(QLatin1String("&"), "&&"));
+            }
+        };
+        // As a tab goes: made, loading, titled.
+        const auto open = [&](const QString& title) {
+            const int index = bar->addTab(QString());
+            bar->SetCaption(index, QStringLiteral("新页面"));
+            bar->SetCaption(index, QStringLiteral("正在载入..."));
+            bar->SetCaption(index, title);
+            return index;
+        };
+        const int cut = open(longTitle);
+        const int whole = open(fitting);
+        const int amp = open(QStringLiteral("A & B"));
+        for (int round = 0; round < 2; ++round) {
+            check(cut, longTitle);
+            QVERIFY(bar->tabText(cut).endsWith(QLatin1String("...")));
+            check(whole, fitting);
+            QCOMPARE(bar->tabText(whole), fitting);
+            check(amp, QStringLiteral("A & B"));
+            // The sheet arrives after the captions (as the skin's does): they are cut again.
+            window.setStyleSheet(sheet);
+        }
+        // A short title after a long one shows whole again.
+        bar->SetCaption(cut, QStringLiteral("ID=6F28 短标题"));
+        check(cut, QStringLiteral("ID=6F28 短标题"));
+        QCOMPARE(bar->tabText(cut), QStringLiteral("ID=6F28 短标题"));
     }
 
     // -----------------------------------------------------------------------------------------

@@ -1,5 +1,6 @@
 // The skin in the running main window: the default theme's buttons, pane subclasses and style
-// sheet, a missing archive and a bad value, the binding dialog's band, the skinning engine's
+// sheet, a missing archive, a bad value and damaged pictures, hints shown as grey text, the
+// colour of missing shelves and books, the binding dialog's band, the skinning engine's
 // windows, and a screenshot of the whole window compared with a stored picture.
 //
 // The stored picture is tests/fixtures/mainwindow-default.png. After a deliberate change of the
@@ -8,6 +9,7 @@
 // (the test then writes the picture into the source tree and passes), look at it, and commit it.
 #include "BookListModel.h"
 #include "Categories.h"
+#include "NavigatorModel.h"
 #include "rkView.h"
 #include "SkinData.h"
 #include "SkinFixture.h"
@@ -26,11 +28,13 @@
 #include <QFrame>
 #include <QHeaderView>
 #include <QStackedWidget>
+#include <QLabel>
+#include <QLineEdit>
 #include <QTemporaryDir>
 #include <QTreeView>
-#include <QLabel>
 #include <QtTest>
 
+#include <algorithm>
 #include <memory>
 
 namespace {
@@ -64,6 +68,59 @@ template <class T> T* SubclassOf(const QWidget* control)
     return dynamic_cast<T*>(TComponentNexus::Instance().SubclassOf(control));
 }
 
+// A copy of the default theme at `path` whose named entries hold bytes that are no picture.
+bool DamagedTheme(const QString& path, const QStringList& entries)
+{
+    QFile::remove(path);
+    if (!QFile::copy(DefaultTheme, path)) return false;
+    QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner);
+    int error = 0;
+    zip_t* archive = zip_open(QFile::encodeName(path).constData(), 0, &error);
+    if (!archive) return false;
+    static const char garbage[] = "BM but not a picture at all";
+    for (const QString& entry : entries) {
+        const zip_int64_t index = zip_name_locate(archive, entry.toUtf8().constData(), 0);
+        zip_source_t* source = zip_source_buffer(archive, garbage, sizeof garbage - 1, 0);
+        if (index < 0 || !source ||
+            zip_file_replace(archive, static_cast<zip_uint64_t>(index), source, 0) != 0) {
+            if (source) zip_source_free(source);
+            zip_discard(archive);
+            return false;
+        }
+    }
+    return zip_close(archive) == 0;
+}
+
+// The darkest grey level of the text inside an edit box (its frame left out): the shade its
+// text is drawn in, whatever the font.
+int TextShade(QLineEdit* edit)
+{
+    const QImage shot = edit->grab().toImage();
+    int darkest = 255;
+    const QRect inside = edit->rect().adjusted(4, 4, -4, -4);
+    for (int y = inside.top(); y <= inside.bottom(); ++y)
+        for (int x = inside.left(); x <= inside.right(); ++x)
+            darkest = std::min(darkest, qGray(shot.pixel(x, y)));
+    return darkest;
+}
+
+// How many pixels of the widget are within a small distance of `color` (text drawn in it has
+// at least the cores of its strokes in exactly that colour).
+int PixelsNear(QWidget* widget, const QRect& area, const QColor& color)
+{
+    const QImage shot = widget->grab(area).toImage();
+    int count = 0;
+    for (int y = 0; y < shot.height(); ++y)
+        for (int x = 0; x < shot.width(); ++x) {
+            const QRgb p = shot.pixel(x, y);
+            if (std::abs(qRed(p) - color.red()) + std::abs(qGreen(p) - color.green()) +
+                    std::abs(qBlue(p) - color.blue()) <
+                24)
+                ++count;
+        }
+    return count;
+}
+
 } // namespace
 
 class MainWindowSkinTest : public QObject
@@ -85,10 +142,11 @@ private slots:
     void initTestCase()
     {
         QVERIFY2(QFile::exists(DefaultTheme), "the default theme is built with the program");
-        // The look must not depend on the machine's fonts.
+        // The look must not depend on the machine's fonts or its language settings.
         QFont font(QStringLiteral("Noto Sans CJK SC"));
         font.setPointSize(8);
         QApplication::setFont(font);
+        QLocale::setDefault(QLocale(QLocale::Chinese, QLocale::China));
     }
 
     void init()
@@ -202,6 +260,126 @@ private slots:
         }
     }
 
+    void damagedPicturesAreLeftOutAndTheRestApplies()
+    {
+        const QString archive = FDir->filePath("damaged.zip");
+        QVERIFY(DamagedTheme(archive, {"open.bmp", "cover-pdf.bmp"}));
+        TMessages messages;
+        auto form = NewForm(archive);
+        QCOMPARE(messages.Texts, QStringList{QStringLiteral(
+                                     "皮肤文件中的图片无法读取，已略过：open.bmp、cover-pdf.bmp")});
+        QVERIFY(form->Skinned());
+        // The button whose icon is damaged is there, only without its icon, and so is
+        // everything after it: the other buttons, the panes, the covers of the other types, the
+        // navigator's pictures and the style sheet.
+        for (const TToolButtonPlace& place : MainToolButtons)
+            QVERIFY2(form->findChild<TToolBtn*>(QLatin1String(place.Placeholder)),
+                     place.Placeholder);
+        auto* thumbnails = SubclassOf<TThumbnailSubclass>(form->ThumbnailView());
+        QVERIFY(thumbnails);
+        const auto& covers = thumbnails->Painter()->Skin().ExtensionImages;
+        QVERIFY(covers.contains("epub"));
+        QVERIFY(covers.contains("txt"));
+        QVERIFY(!covers.contains("pdf"));
+        QVERIFY(form->SkinData()->Active());
+        QCOMPARE(form->styleSheet(), form->SkinData()->Sheet());
+        auto intact = NewForm(DefaultTheme);
+        const QSize side = form->Navigator()->iconSize();
+        QCOMPARE(form->NavigatorModel()->FixedIcon.pixmap(side).toImage(),
+                 intact->NavigatorModel()->FixedIcon.pixmap(side).toImage());
+        QCOMPARE(form->NavigatorModel()->ShelfIcon.pixmap(side).toImage(),
+                 intact->NavigatorModel()->ShelfIcon.pixmap(side).toImage());
+    }
+
+    // Boxes that show their hint as text show it grey though the skin's sheet gives edit boxes
+    // a dark text colour, and dark again once the user's own text is in them.
+    void hintsShownAsTextAreGrey()
+    {
+        TMessages messages;
+        auto form = NewForm(DefaultTheme);
+        form->show();
+        QLineEdit* search = form->SearchEdit();
+        QCOMPARE(search->text(), QStringLiteral("搜索图书"));
+        QVERIFY2(TextShade(search) > 96, qPrintable(QString::number(TextShade(search))));
+        search->setFocus();
+        QTRY_VERIFY(search->text().isEmpty());
+        search->setText(QStringLiteral("三国"));
+        QVERIFY2(TextShade(search) < 64, qPrintable(QString::number(TextShade(search))));
+        search->clear();
+        form->Navigator()->setFocus();
+        QTRY_COMPARE(search->text(), QStringLiteral("搜索图书"));
+        QVERIFY(TextShade(search) > 96);
+
+        // The skin may choose the hints' colour itself.
+        const auto loadSheet = [&form](const QByteArray& text) {
+            QBuffer sheet;
+            sheet.setData(text);
+            sheet.open(QIODevice::ReadOnly);
+            form->SkinData()->LoadFromStream(sheet);
+        };
+        loadSheet("QLineEdit { color: #2B2A28; }\n"
+                  "QLineEdit[placeholderShown=\"true\"] { color: #FF0000; }");
+        QVERIFY(PixelsNear(search, search->rect(), QColor(255, 0, 0)) > 0);
+        loadSheet("QLineEdit { color: #2B2A28; }");
+        QVERIFY(PixelsNear(search, search->rect(), QColor(255, 0, 0)) == 0);
+        QVERIFY(TextShade(search) > 96);
+
+        // The binding dialog opens in the user box with its hint selected, to be typed over.
+        TBaseForm dialog(
+            form.get(), [](void*) {}, form->Skins());
+        dialog.show();
+        QCoreApplication::processEvents();
+        QVERIFY(TextShade(dialog.edtPassword) > 96);
+        QTest::mouseClick(dialog.edtPassword, Qt::LeftButton);
+        QTest::keyClicks(dialog.edtPassword, "secret");
+        QVERIFY(TextShade(dialog.edtPassword) < 64);
+        QVERIFY(!dialog.edtUser->hasSelectedText());
+        QVERIFY(TextShade(dialog.edtUser) > 96);
+    }
+
+    // Shelves and books whose folder or file is gone are drawn in the skin's inactive colours,
+    // the navigator's from [Tree] and the book list's from [List].
+    void missingShelvesAndBooksTakeTheInactiveColours()
+    {
+        const QString archive = FDir->filePath("colours.zip");
+        QVERIFY(WriteZip(archive, {{"skin.ini", "[Tree]\nInactiveFontColor = 0,160,0\n"
+                                                "[List]\nInactiveFontColor = 0,0,220\n"}}));
+        TMessages messages;
+        auto form = NewForm(archive);
+        QVERIFY(messages.Texts.isEmpty());
+        form->resize(831, 404);
+        form->show();
+        QTRY_VERIFY(form->CurrentCategory());
+
+        // The reader slots hold no reader: missing.
+        TNavigatorModel* navigator = form->NavigatorModel();
+        TCategory* reader = form->SystemCategory()->Child(2);
+        QVERIFY(reader->GetState() & isMissing);
+        const QModelIndex readerIndex = navigator->IndexOf(reader);
+        QCOMPARE(navigator->data(readerIndex, Qt::ForegroundRole).value<QColor>(),
+                 QColor(0, 160, 0));
+        QVERIFY(PixelsNear(form->Navigator()->viewport(),
+                           form->Navigator()->visualRect(readerIndex), QColor(0, 160, 0)) > 0);
+
+        form->ActViewList->trigger();
+        form->SelectCategory(form->SystemCategory()->LocalLibrary());
+        TBookListModel* books = form->BookListModel();
+        QTRY_COMPARE(books->rowCount(), 4);
+        QTRY_VERIFY(std::all_of(books->Rows().begin(), books->Rows().end(),
+                                [](TFileItem* book) { return book->Loaded(); }));
+        TFileItem* gone = books->Item(0);
+        QVERIFY(QFile::remove(gone->GetFullPath()));
+        QVERIFY(gone->GetState() & isMissing);
+        books->RowChanged(gone);
+        QCOMPARE(books->data(books->index(0, 0), Qt::ForegroundRole).value<QColor>(),
+                 QColor(0, 0, 220));
+        form->BookList()->clearSelection();
+        form->BookList()->setCurrentIndex(books->index(1, 0));
+        QVERIFY(PixelsNear(form->BookList()->viewport(),
+                           form->BookList()->visualRect(books->index(0, 0)),
+                           QColor(0, 0, 220)) > 0);
+    }
+
     void bindingDialogBandTakesTheToolbarLook()
     {
         TSkinManager skins;
@@ -254,8 +432,15 @@ private slots:
         QTRY_VERIFY(form->CurrentCategory());
         form->SelectCategory(form->SystemCategory()->LocalLibrary());
         QTRY_COMPARE(form->ThumbnailView()->Items().Count(), 4);
-        // By name, so the folder's listing order does not matter.
+        // By name, so the folder's listing order does not matter; names compare by their bytes
+        // in code page 936, whatever the machine's language settings.
         emit form->BookList()->header()->sectionClicked(0);
+        QStringList order;
+        for (TFileItem* book : form->BookListModel()->Rows())
+            order << book->Name();
+        QCOMPARE(order,
+                 QStringList({QStringLiteral("红楼梦.pdf"), QStringLiteral("三国演义.txt"),
+                              QStringLiteral("水浒传.mobi"), QStringLiteral("西游记.epub")}));
         form->resize(831, 404);
         QCoreApplication::processEvents();
         // The books are read after they are first painted; the picture is of the settled window,

@@ -289,13 +289,18 @@ TEST(SkinCache, OneBitmapPerEntryAndMissingEntriesRemembered)
     EXPECT_EQ(none, nullptr);
     EXPECT_FALSE(s.GetBitmap("Images", "Empty", none));
     EXPECT_FALSE(s.GetBitmap("Images", "Missing", none));
-    EXPECT_EQ(SkinError([&] { s.GetBitmap("Images", "Broken", none); }),
-              "Invalid value \"broken.bmp\"");
+    // A damaged picture is no picture, asked for again without another read, and listed once.
+    EXPECT_TRUE(s.SkippedPictures().isEmpty());
+    EXPECT_FALSE(s.GetBitmap("Images", "Broken", none));
+    EXPECT_EQ(none, nullptr);
+    EXPECT_EQ(s.SkippedPictures(), QStringList{"broken.bmp"});
 
     // Once the archive is gone, what was read (or found missing) is still answered from the
     // cache; only a new entry needs the archive, and says so.
     ASSERT_TRUE(QFile::remove(f.Path));
     EXPECT_FALSE(s.GetBitmap("Images", "Gone", none));
+    EXPECT_FALSE(s.GetBitmap("Images", "Broken", none));
+    EXPECT_EQ(s.SkippedPictures(), QStringList{"broken.bmp"});
     EXPECT_TRUE(s.GetBitmap("Images", "A", a));
     EXPECT_EQ(a, b);
     try {

@@ -14,6 +14,8 @@
 #include <QTreeView>
 #include <QtTest>
 
+#include <cmath>
+
 namespace {
 
 // The colours of the nine pieces of a 30 x 20 background cut at (5, 4, 25, 16). The top and
@@ -43,6 +45,21 @@ QByteArray NinePieces()
     fill(25, 16, 5, 4, BottomRight);
     p.end();
     return EncodedImage(image);
+}
+
+// The contrast ratio of two colours (1 to 21), from their relative luminance.
+double Contrast(const QColor& a, const QColor& b)
+{
+    const auto luminance = [](const QColor& c) {
+        const auto channel = [](double v) {
+            return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+        };
+        return 0.2126 * channel(c.redF()) + 0.7152 * channel(c.greenF()) +
+               0.0722 * channel(c.blueF());
+    };
+    const double la = luminance(a);
+    const double lb = luminance(b);
+    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
 }
 
 } // namespace
@@ -83,6 +100,15 @@ private slots:
                                        "ItemHeight=30\nLineStyle=2\nLineColor=Blue\n"
                                        "CaptionHeight=$20\n"
                                        "[PlainList]\nColor=Lime\nCaptionColor=Red\n"
+                                       "[PaleSelection]\nColor=253,252,250\n"
+                                       "Font=\"DejaVu Sans\",10,$00282A2B,\n"
+                                       "ActiveFontColor=43,42,40\n"
+                                       "SelectionColor=221,235,236\n"
+                                       "InactiveSelectionColor=229,225,217\n"
+                                       "[DarkSelection]\nColor=White\n"
+                                       "Font=\"DejaVu Sans\",10,$00282A2B,\n"
+                                       "ActiveFontColor=43,42,40\nSelectionColor=Navy\n"
+                                       "InactiveSelectionColor=Maroon\n"
                                        "[LinedTree]\nLineStyle=2\nLineColor=Blue\n"
                                        "[UnlinedTree]\nLineStyle=0\nLineColor=Blue\n"
                                        "[CaptionList]\nCaptionImage=grip.bmp\nLineStyle=2\n"
@@ -342,6 +368,62 @@ private slots:
         FSkins->Subclass<TListSubclass>(doomed, "List");
         delete doomed;
         QVERIFY(!TComponentNexus::Instance().IsSubclassed(doomed));
+    }
+
+    // Every selected row must read on the skin's selection colour: the focused one and the
+    // others, in an active and in an inactive window, on a pale and on a dark selection.
+    void selectedRowsReadOnTheSelection_data()
+    {
+        QTest::addColumn<QString>("section");
+        QTest::newRow("pale selection, dark text") << "PaleSelection";
+        QTest::newRow("dark selection, dark text") << "DarkSelection";
+    }
+    void selectedRowsReadOnTheSelection()
+    {
+        QFETCH(QString, section);
+        QStandardItemModel model(4, 2);
+        for (int r = 0; r < 4; ++r)
+            for (int c = 0; c < 2; ++c)
+                model.setItem(r, c, new QStandardItem("MMMMMM"));
+        QTreeView view;
+        view.setModel(&model);
+        view.setSelectionMode(QAbstractItemView::ExtendedSelection);
+        view.setSelectionBehavior(QAbstractItemView::SelectRows);
+        view.resize(400, 200);
+        FSkins->Subclass<TListSubclass>(&view, section);
+        // Rows 0 and 2 selected, row 2 the focused one; row 1 not selected.
+        view.setCurrentIndex(model.index(2, 1));
+        view.selectionModel()->select(model.index(0, 0),
+                                      QItemSelectionModel::Select | QItemSelectionModel::Rows);
+        for (const QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive}) {
+            const QColor selection = view.palette().color(group, QPalette::Highlight);
+            QVERIFY(Contrast(view.palette().color(group, QPalette::HighlightedText), selection) >=
+                    4.5);
+        }
+        // As painted: each selected cell holds text that stands out from the selection.
+        const auto check = [&](QPalette::ColorGroup group) {
+            const QImage shot = Shot(&view);
+            const QColor selection = view.palette().color(group, QPalette::Highlight);
+            for (int row : {0, 2})
+                for (int column : {0, 1}) {
+                    const QRect r = view.visualRect(model.index(row, column))
+                                        .translated(view.viewport()->pos());
+                    double best = 0;
+                    for (int y = r.top(); y <= r.bottom(); ++y)
+                        for (int x = r.left(); x < r.right(); ++x)
+                            best = std::max(best, Contrast(QColor(shot.pixel(x, y)), selection));
+                    QVERIFY2(
+                        best >= 3,
+                        qPrintable(QString("row %1 column %2: %3").arg(row).arg(column).arg(best)));
+                }
+        };
+        check(QPalette::Inactive);
+        view.show();
+        view.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&view));
+        view.setFocus();
+        check(QPalette::Active);
+        TComponentNexus::Instance().ReleaseAll(FSkins.get());
     }
 
     void listHeader()

@@ -80,15 +80,23 @@ TBrowserFrame::TBrowserFrame(TBrowserHost* host, QWidget* parent) : QWidget(pare
 TBrowserTabBar::TBrowserTabBar(QWidget* parent) : QTabBar(parent)
 {
     setObjectName(QStringLiteral("BrowserTabs"));
+    // SetCaption cuts captions to fit; Qt's own eliding would shrink tabs that do fit.
     setElideMode(Qt::ElideNone);
     setUsesScrollButtons(true);
     setExpanding(false);
     setDrawBase(false);
 }
 
-QString TBrowserTabBar::CutCaption(const QString& caption, const QFontMetrics& metrics)
+QString TBrowserTabBar::CutCaption(const QString& caption, const QFontMetrics& metrics, int room)
 {
-    if (metrics.horizontalAdvance(caption) <= MaxTabWidth) return caption;
+    // Measured as the tab lays the text out (a whole line, "&" doubled), which can differ by a
+    // pixel from the sum of the pieces' advances.
+    const auto fits = [&](const QString& text) {
+        return metrics.size(Qt::TextShowMnemonic, QString(text).replace(u'&', QLatin1String("&&")))
+                   .width() <= room;
+    };
+    if (metrics.horizontalAdvance(caption) <= MaxTabWidth && fits(caption)) return caption;
+    const QString dots = QStringLiteral("...");
     // Cut at whole characters (a pair of surrogates counts as one).
     const QList<uint> chars = caption.toUcs4();
     const int n = int(chars.size());
@@ -96,15 +104,31 @@ QString TBrowserTabBar::CutCaption(const QString& caption, const QFontMetrics& m
     QString head;
     for (; k > 0; --k) {
         head = QString::fromUcs4(reinterpret_cast<const char32_t*>(chars.constData()), k);
-        if (metrics.horizontalAdvance(head) <= MaxCaptionWidth) break;
+        if (metrics.horizontalAdvance(head) <= MaxCaptionWidth && fits(head + dots)) break;
     }
     if (k <= 0) head.clear();
-    return head + QLatin1String("...");
+    return head + dots;
 }
 
 void TBrowserTabBar::SetCaption(int index, const QString& caption)
 {
-    setTabText(index, CutCaption(caption, fontMetrics()));
+    if (index < 0 || index >= count()) return;
+    setTabData(index, caption);
+    // A tab reads "&" as the mark of a shortcut letter; a page title means the character.
+    const auto shown = [](QString text) { return text.replace(u'&', QLatin1String("&&")); };
+    // The style's own size for the whole caption says what it adds around the text (padding,
+    // borders, the sheet's box model); a caption whose tab stays within 200 pixels fits.
+    setTabText(index, shown(caption));
+    const int whole = QTabBar::tabSizeHint(index).width();
+    if (whole <= MaxTabWidth && fontMetrics().horizontalAdvance(caption) <= MaxTabWidth) return;
+    const int frame = whole - fontMetrics().size(Qt::TextShowMnemonic, shown(caption)).width();
+    setTabText(index, shown(CutCaption(caption, fontMetrics(), MaxTabWidth - frame)));
+}
+
+QString TBrowserTabBar::FullCaption(int index) const
+{
+    const QVariant full = tabData(index);
+    return full.isValid() ? full.toString() : tabText(index);
 }
 
 QSize TBrowserTabBar::tabSizeHint(int index) const
@@ -112,6 +136,15 @@ QSize TBrowserTabBar::tabSizeHint(int index) const
     QSize size = QTabBar::tabSizeHint(index);
     size.setWidth(std::min(size.width(), MaxTabWidth));
     return size;
+}
+
+void TBrowserTabBar::changeEvent(QEvent* event)
+{
+    QTabBar::changeEvent(event);
+    // Another style or font leaves another room: cut every caption again from its full text.
+    if (event->type() == QEvent::StyleChange || event->type() == QEvent::FontChange)
+        for (int i = 0; i < count(); ++i)
+            if (tabData(i).isValid()) SetCaption(i, tabData(i).toString());
 }
 
 void TBrowserTabBar::mousePressEvent(QMouseEvent* event)
@@ -335,7 +368,7 @@ TBrowserFrame* TBrowserHost::CreateFrame()
     const int index = TabCount() - 1;
     frame->WB->Tag = TagBase + index;
     FPageLayout->addWidget(frame);
-    FTabBar->addTab(QStringLiteral("新页面"));
+    FTabBar->SetCaption(FTabBar->addTab(QString()), QStringLiteral("新页面"));
     if (FExternal) FExternal->Install(frame->WB->page());
 
     TBrowserControl* wb = frame->WB;

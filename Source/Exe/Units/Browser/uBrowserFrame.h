@@ -6,6 +6,7 @@
 #include <QWidget>
 
 #include <functional>
+#include <limits>
 
 class QAction;
 class QLabel;
@@ -68,6 +69,11 @@ public:
 
 // The tab bar of the browser page: tabs at most 200 pixels wide with long captions cut, a
 // double click closes the current tab, a right click makes a tab current.
+// A cut caption is measured against the room the style leaves for text inside a 200-pixel tab,
+// not against the tab's outer width: the style draws a caption centred and clipped, so a
+// caption wider than that room would lose its first characters and its "...". The room
+// depends on the style and font, so captions are cut again from their full text when either
+// changes (the skin's sheet arrives after the first tabs are made).
 class TBrowserTabBar : public QTabBar
 {
     Q_OBJECT
@@ -76,16 +82,21 @@ public:
     static constexpr int MaxCaptionWidth = 180;
 
     explicit TBrowserTabBar(QWidget* parent);
-    // The caption as a tab shows it: a caption wider than a tab is cut to fit 180 pixels and
-    // "..." appended.
-    static QString CutCaption(const QString& caption, const QFontMetrics& metrics);
+    // The caption as a tab shows it: a caption wider than 200 pixels or than `room` is cut to
+    // its longest head of at most 58 characters that measures at most 180 pixels and that,
+    // with "..." appended, still fits `room`; then "..." is appended.
+    static QString CutCaption(const QString& caption, const QFontMetrics& metrics,
+                              int room = std::numeric_limits<int>::max());
     void SetCaption(int index, const QString& caption);
+    // The caption as it was given, before any cut.
+    QString FullCaption(int index) const;
 
     std::function<void()> OnCloseRequest; // posted after a double click
     QMenu* ContextMenu = nullptr;
 
 protected:
     QSize tabSizeHint(int index) const override;
+    void changeEvent(QEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;

@@ -228,9 +228,18 @@ int CheckShelf(TCategory* category)
     return 0;
 }
 
+qsizetype RefusedOnReader(const QString& name)
+{
+    static const QString refused = QStringLiteral("\\/:*?\"<>|");
+    for (qsizetype i = 0; i < name.size(); ++i)
+        if (name.at(i).unicode() < 32 || refused.contains(name.at(i))) return i;
+    if (name.endsWith(u'.') || name.endsWith(u' ')) return name.size() - 1;
+    return -1;
+}
+
 int CreateBookshelf(TCategory* parent, const QString& name)
 {
-    if (!ValidShelfName(name)) return -EINVAL;
+    if (!ValidShelfName(name) || (ReaderOf(parent) && RefusedOnReader(name) >= 0)) return -EINVAL;
     if (const int error = CheckShelf(parent)) return error;
     const QString path = parent->GetFullPath() + name;
     if (mkdir(Native(path).constData(), 0777) != 0) return -errno;
@@ -276,7 +285,8 @@ int CopyOrMoveBookshelf(TCategory* source, TCategory* target, bool move)
 
 int RenameBookshelf(TCategory* category, const QString& newName)
 {
-    if (!ValidShelfName(newName)) return -EINVAL;
+    if (!ValidShelfName(newName) || (ReaderOf(category) && RefusedOnReader(newName) >= 0))
+        return -EINVAL;
     if (const int error = CheckShelf(category)) return error;
     const QString oldPath = StripSlash(category->GetFullPath());
     const QString newPath = oldPath.left(oldPath.lastIndexOf(u'/') + 1) + newName;

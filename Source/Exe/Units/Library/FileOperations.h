@@ -22,9 +22,14 @@ class TFileItem;
 // writes nothing when they fail.
 int CheckShelf(TCategory* category);
 
+// Where in `name` the first character lies that a reader's file system (FAT or exFAT) refuses,
+// \ / : * ? " < > | or a control character, or would silently drop, a dot or blank at the
+// end; -1 when there is none. A shelf so named on a reader would not be found again.
+qsizetype RefusedOnReader(const QString& name);
+
 // Creates the folder `name` inside `parent` and appends a shelf for it. Returns its index in
 // parent's Categories, or a negated errno (EEXIST when it exists, EINVAL for a name that would
-// not be a single visible folder).
+// not be a single visible folder, or that the reader's file system refuses).
 int CreateBookshelf(TCategory* parent, const QString& name);
 
 // Deletes the shelf's folder, to the trash or for good (always for good on a reader, which has no
@@ -42,7 +47,8 @@ int DeleteBookshelf(TCategory* category, bool toTrash, const TDeleteProgress& pr
 // there are overwritten. The model is not changed.
 int CopyOrMoveBookshelf(TCategory* source, TCategory* target, bool move);
 
-// Renames the shelf's folder (never over an existing one) and then the category.
+// Renames the shelf's folder (never over an existing one) and then the category. Names are
+// checked as for CreateBookshelf.
 int RenameBookshelf(TCategory* category, const QString& newName);
 
 // Copies a file into the shelf, overwriting a file of that name. Returns the index of its item

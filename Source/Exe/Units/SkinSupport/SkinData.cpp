@@ -4,8 +4,28 @@
 #include <QDialog>
 #include <QEvent>
 #include <QIODevice>
+#include <QLineEdit>
 #include <QMenu>
+#include <QStyle>
 #include <QWidget>
+
+void ShowAsPlaceholder(QLineEdit* edit, bool placeholder)
+{
+    if (!edit) return;
+    const QPalette desktop = QApplication::palette(edit);
+    QPalette palette = edit->palette();
+    palette.setColor(QPalette::Text,
+                     desktop.color(placeholder ? QPalette::PlaceholderText : QPalette::Text));
+    edit->setPalette(palette);
+    if (edit->property(PlaceholderProperty).toBool() == placeholder &&
+        edit->property(PlaceholderProperty).isValid())
+        return;
+    edit->setProperty(PlaceholderProperty, placeholder);
+    // A sheet's rules that test the property follow it only when the box is polished again.
+    edit->style()->unpolish(edit);
+    edit->style()->polish(edit);
+    edit->update();
+}
 
 TSkinData::TSkinData(QWidget* window) : QObject(window), FWindow(window)
 {
@@ -28,7 +48,15 @@ bool TSkinData::HasExemptTag(const QWidget* widget)
 
 void TSkinData::LoadFromStream(QIODevice& stream)
 {
-    FSheet = QString::fromUtf8(stream.readAll());
+    // First, so that a rule of the skin for the same selector comes later and wins.
+    const QColor hint = QApplication::palette().color(QPalette::PlaceholderText);
+    FSheet = QStringLiteral("QLineEdit[%1=\"true\"] { color: rgba(%2, %3, %4, %5); }\n")
+                 .arg(QLatin1String(PlaceholderProperty))
+                 .arg(hint.red())
+                 .arg(hint.green())
+                 .arg(hint.blue())
+                 .arg(hint.alpha()) +
+             QString::fromUtf8(stream.readAll());
     if (FActive) Refresh();
 }
 

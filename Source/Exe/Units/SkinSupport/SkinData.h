@@ -8,7 +8,16 @@
 #include <vector>
 
 class QIODevice;
+class QLineEdit;
 class QWidget;
+
+// Boxes that show their hint as text of their own (the search box, the binding dialog's boxes)
+// carry this property while the hint shows. The hint is grey in the desktop's placeholder
+// colour: through the box's palette in the plain look, and through a rule of the engine's
+// sheet while a skin is on, since a sheet's text colour for edit boxes overrides any palette.
+// A skin's own sheet may colour "QLineEdit[placeholderShown="true"]" differently.
+inline constexpr char PlaceholderProperty[] = "placeholderShown";
+void ShowAsPlaceholder(QLineEdit* edit, bool placeholder);
 
 // The window-skinning engine: gives a window, its menus and its dialogs the standard controls'
 // look from the skin's style sheet. It starts inactive and only ever holds the sheet it was
@@ -22,7 +31,8 @@ public:
     explicit TSkinData(QWidget* window);
     ~TSkinData() override;
 
-    // Reads the style sheet from the stream's current position to its end.
+    // Reads the style sheet from the stream's current position to its end. The sheet applied
+    // (Sheet) is the skin's after the engine's own rule for hints shown as text.
     void LoadFromStream(QIODevice& stream);
     const QString& Sheet() const { return FSheet; }
 

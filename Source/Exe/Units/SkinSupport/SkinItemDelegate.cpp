@@ -3,6 +3,37 @@
 #include <QAbstractItemView>
 #include <QPainter>
 
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+// The relative luminance of a colour, as contrast ratios are defined on it.
+double Luminance(const QColor& c)
+{
+    const auto channel = [](double v) {
+        return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+    };
+    return 0.2126 * channel(c.redF()) + 0.7152 * channel(c.greenF()) + 0.0722 * channel(c.blueF());
+}
+
+double Contrast(const QColor& a, const QColor& b)
+{
+    const double la = Luminance(a);
+    const double lb = Luminance(b);
+    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
+} // namespace
+
+QColor ReadableTextColor(const QColor& background, const QColor& preferred)
+{
+    if (preferred.isValid() && Contrast(preferred, background) >= 4.5) return preferred;
+    const QColor black(Qt::black);
+    const QColor white(Qt::white);
+    return Contrast(black, background) >= Contrast(white, background) ? black : white;
+}
+
 TSkinItemDelegate::TSkinItemDelegate(QAbstractItemView* view)
     : QStyledItemDelegate(view), FView(view)
 {
@@ -18,7 +49,11 @@ void TSkinItemDelegate::initStyleOption(QStyleOptionViewItem* option,
         FView->currentIndex().parent() == index.parent() &&
         !index.data(Qt::ForegroundRole).isValid()) {
         option->palette.setColor(QPalette::Text, FocusedTextColor);
-        option->palette.setColor(QPalette::HighlightedText, FocusedTextColor);
+        for (const QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive})
+            option->palette.setColor(
+                group, QPalette::HighlightedText,
+                ReadableTextColor(option->palette.color(group, QPalette::Highlight),
+                                  FocusedTextColor));
     }
 }
 

@@ -458,6 +458,7 @@ void TSkinManager::UnloadSkin()
 {
     FCache.clear();
     FIni.clear();
+    FSkippedPictures.clear();
 }
 
 void TSkinManager::LoadSkin()
@@ -623,7 +624,12 @@ std::unique_ptr<TSkinValue> TSkinManager::Parse(const QString& raw, int count, T
                              : bytes.startsWith("\x89PNG\r\n\x1A\n") ? "PNG"
                                                                      : nullptr;
         auto image = std::make_unique<QImage>();
-        if (!format || !image->loadFromData(bytes, format) || image->isNull()) throw invalid();
+        if (!format || !image->loadFromData(bytes, format) || image->isNull()) {
+            // One damaged picture costs only itself: it reads as no picture (and is remembered,
+            // so it is neither read again nor kept quiet), and the rest of the skin still works.
+            if (!FSkippedPictures.contains(raw)) FSkippedPictures.append(raw);
+            break;
+        }
         // On a dense screen the twin replaces the picture when it decodes to exactly twice
         // its size; anything else would misplace every offset, so the picture is kept.
         if (SkinPixelRatio() > 1) {

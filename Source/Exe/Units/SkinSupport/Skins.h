@@ -291,8 +291,11 @@ public:
     bool GetBool(const QString& section, const QString& key, bool defaultValue);
     // The default is returned as given, not converted.
     TColor GetColor(const QString& section, const QString& key, TColor defaultValue);
-    // True only when the value names an entry that holds a non-empty bitmap.
+    // True only when the value names an entry that holds a non-empty bitmap. An entry that is
+    // no BMP or PNG picture answers false, like a missing one, and is listed in SkippedPictures.
     bool GetBitmap(const QString& section, const QString& key, const QImage*& bitmap);
+    // The entries asked for as pictures that could not be decoded, in the order first asked.
+    const QStringList& SkippedPictures() const { return FSkippedPictures; }
     bool GetPoint(const QString& section, const QString& key, QPoint& point);
     bool GetRect(const QString& section, const QString& key, TSkinRect& rect);
     bool GetFont(const QString& section, const QString& key, const TSkinFont*& font);
@@ -317,6 +320,7 @@ private:
     QHash<QString, QHash<QString, QString>> FIni;
     QHash<QString, std::shared_ptr<TSkinValue>> FCache; // keys in lower case; null: no value
     std::vector<QPointer<QWidget>> FOwned;
+    QStringList FSkippedPictures;
 };
 
 // Gives `skins` the program's skin archive, "theme.zip" in the program folder (or `path`).

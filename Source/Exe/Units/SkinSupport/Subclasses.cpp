@@ -521,6 +521,7 @@ void TVirtualTreeSubclass::ReadCommon(bool gridLines)
         }
     }
     delegate->FocusedTextColor = color("ActiveFontColor", clWindowText);
+    FInactiveFontColor = color("InactiveFontColor", clGrayText);
     const QColor base = color("Color", clWindow);
     if (base.isValid()) palette.setColor(QPalette::Base, base);
     if (skins.HasValue(s, QStringLiteral("SelectionColor"))) {
@@ -531,6 +532,14 @@ void TVirtualTreeSubclass::ReadCommon(bool gridLines)
     if (skins.HasValue(s, QStringLiteral("InactiveSelectionColor")))
         palette.setColor(QPalette::Inactive, QPalette::Highlight,
                          color("InactiveSelectionColor", clHighlight));
+    // The desktop's highlighted text is chosen for the desktop's highlight; on the skin's
+    // selection colours the selected rows take the skin's text where it reads on them.
+    if (skins.HasValue(s, QStringLiteral("SelectionColor")) ||
+        skins.HasValue(s, QStringLiteral("InactiveSelectionColor")))
+        for (const QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive})
+            palette.setColor(group, QPalette::HighlightedText,
+                             ReadableTextColor(palette.color(group, QPalette::Highlight),
+                                               palette.color(group, QPalette::Text)));
     // A height is a number read with the colour syntax, as the skin files have always had it.
     if (skins.HasValue(s, QStringLiteral("ItemHeight")))
         delegate->ItemHeight =

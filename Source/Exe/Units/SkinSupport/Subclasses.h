@@ -3,6 +3,7 @@
 #include "Skins.h"
 #include "ThumbnailPainter.h"
 
+#include <QColor>
 #include <QMargins>
 #include <QPen>
 #include <QPointer>
@@ -196,6 +197,9 @@ public:
     ~TVirtualTreeSubclass() override;
     void Release() override;
     const TSkinItemDelegate* Delegate() const;
+    // "InactiveFontColor": the text of items whose file or folder is gone. The view's model
+    // draws those rows itself, so the window hands this colour on to it.
+    const QColor& InactiveFontColor() const { return FInactiveFontColor; }
 
 protected:
     QTreeView* View() const;
@@ -206,6 +210,7 @@ protected:
 
 private:
     QPointer<QAbstractItemDelegate> FPrevious;
+    QColor FInactiveFontColor;
 };
 
 // The navigator tree also draws the skin's tree lines ("LineStyle" 1 dotted, 2 solid in

@@ -6,6 +6,7 @@
 #include "DialogPlacement.h"
 #include "Globals.h"
 #include "NetworkState.h"
+#include "SkinData.h"
 #include "Skins.h"
 #include "Subclasses.h"
 #include "uMsgDlg.h"
@@ -411,9 +412,7 @@ TBaseForm::~TBaseForm()
 
 void TBaseForm::SetGrey(QLineEdit* edit, bool grey)
 {
-    QPalette pal = edit->palette();
-    pal.setColor(QPalette::Text, grey ? QColor(Qt::gray) : QPalette().color(QPalette::WindowText));
-    edit->setPalette(pal);
+    ShowAsPlaceholder(edit, grey);
 }
 
 void TBaseForm::EnterUserBox()

@@ -21,6 +21,7 @@
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QFont>
+#include <QFontMetrics>
 #include <QImage>
 #include <QPainter>
 #include <QPixmap>
@@ -413,6 +414,22 @@ bool WriteImage(TFirmwareHost& host, quint16 readerCode, const QString& packageF
     return true;
 }
 
+QFont FirmwareProgressFont(const QString& text, const QSize& box)
+{
+    // Whatever face stands in for the one asked for (and how wide it is) decides the size: the
+    // largest one whose drawn text fits, so the text is never cut at the icon's edges.
+    QFont font(QStringLiteral("Courier New"));
+    font.setStyleHint(QFont::TypeWriter);
+    font.setStyleStrategy(QFont::NoAntialias);
+    constexpr int SmallestPixels = 4;
+    for (int pixels = std::max(box.height(), SmallestPixels); pixels >= SmallestPixels; --pixels) {
+        font.setPixelSize(pixels);
+        const QRect ink = QFontMetrics(font).tightBoundingRect(text);
+        if (ink.width() <= box.width() && ink.height() <= box.height()) break;
+    }
+    return font;
+}
+
 QIcon FirmwareProgressIcon(double percent, const QSize& size)
 {
     const double p = std::clamp(percent, 0.0, 100.0);
@@ -428,13 +445,19 @@ QIcon FirmwareProgressIcon(double percent, const QSize& size)
         const int h = size.height();
         const int half = h / 2;
 
-        QFont font(QStringLiteral("Courier New"));
-        font.setPointSize(7);
-        font.setStyleStrategy(QFont::NoAntialias);
+        // The text's ink, not its line box, is centred in the upper half: a line box is taller
+        // than the few pixels there.
+        const QString text = QString::number(qRound(p)) + QLatin1Char('%');
+        const QRect area(0, 0, w, half);
+        const QFont font = FirmwareProgressFont(text, area.size());
+        const QRect ink = QFontMetrics(font).tightBoundingRect(text);
         painter.setFont(font);
         painter.setPen(Qt::black);
-        painter.drawText(QRect(0, 0, w, half), Qt::AlignCenter,
-                         QString::number(qRound(p)) + QLatin1Char('%'));
+        painter.setClipRect(area);
+        painter.drawText(
+            QPoint((w - ink.width()) / 2 - ink.left(), (half - ink.height()) / 2 - ink.top()),
+            text);
+        painter.setClipping(false);
 
         const QRect box(0, half, w, h - half);
         painter.fillRect(box, Qt::white);

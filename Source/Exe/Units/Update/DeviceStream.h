@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QFile>
+#include <QFont>
 #include <QIcon>
 #include <QSize>
 #include <QString>
@@ -85,3 +86,6 @@ QString FirmwareWorkFolder();
 
 // The tray picture while firmware is written: the percent in the upper half, a bar below.
 QIcon FirmwareProgressIcon(double percent, const QSize& size = QSize(16, 16));
+// The font of the tray picture's percent text: as large as it can be with the text's ink
+// inside `box`, whichever face the desktop gives for the one asked for.
+QFont FirmwareProgressFont(const QString& text, const QSize& box);

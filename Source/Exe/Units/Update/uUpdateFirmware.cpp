@@ -111,8 +111,8 @@ bool TUpdateV2::InstallFirmware(TDownFiles& offer, int row)
         TReaderCategory* card = FSystemCategory->ReaderSlot(1);
         const QString cardRoot = card->Path();
         if (!card->DriveLetter() || cardRoot.isEmpty() || !QDir(cardRoot).exists()) {
-            ShowMessageBox(QStringLiteral("读取SD卡路径出错，请插入SD卡后重试。"),
-                           QStringLiteral("错误"), mbOK | mbIconStop);
+            Ask(QStringLiteral("读取SD卡路径出错，请插入SD卡后重试。"), QStringLiteral("错误"),
+                mbOK | mbIconStop);
             return false;
         }
     }
@@ -156,10 +156,10 @@ bool TUpdateV2::InstallFirmware(TDownFiles& offer, int row)
         // Told on the desktop before the question below waits for a user who may be elsewhere.
         Notify::SendInBackground(Notify::UpdateSummary(false),
                                  QStringLiteral("阅读器固件已更新，重启阅读器后生效。"));
-        if (ShowMessageBox(QStringLiteral("    KeltoVarnix 需要重启您的阅读器以完成更新。\r\n"
-                                          "在重启过程中请始终保持阅读器与数据线的连接。\r\n"
-                                          "您想现在就断开阅读器与 PC 的连接吗？"),
-                           QStringLiteral("确认"), mbYesNo | mbIconQuestion) == mrYes &&
+        if (Ask(QStringLiteral("    KeltoVarnix 需要重启您的阅读器以完成更新。\r\n"
+                               "在重启过程中请始终保持阅读器与数据线的连接。\r\n"
+                               "您想现在就断开阅读器与 PC 的连接吗？"),
+                QStringLiteral("确认"), mbYesNo | mbIconQuestion) == mrYes &&
             self) {
             bool ejected = false;
             for (int attempt = 0; attempt < 3 && !ejected && self; ++attempt) {
@@ -168,11 +168,10 @@ bool TUpdateV2::InstallFirmware(TDownFiles& offer, int row)
                 ejected = ReaderEjector() ? ReaderEjector()(drive) : UnmountDrive(drive);
             }
             if (!self) return false;
-            ShowMessageBox(ejected ? QStringLiteral("KeltoVarnix 已成功断开您的阅读器。")
-                                   : QStringLiteral("KeltoVarnix 无法正常断开您的阅读器，"
-                                                    "请手工断开并重启阅读器。"),
-                           QStringLiteral("提示"),
-                           mbOK | (ejected ? mbIconInformation : mbIconExclamation));
+            Ask(ejected ? QStringLiteral("KeltoVarnix 已成功断开您的阅读器。")
+                        : QStringLiteral("KeltoVarnix 无法正常断开您的阅读器，"
+                                         "请手工断开并重启阅读器。"),
+                QStringLiteral("提示"), mbOK | (ejected ? mbIconInformation : mbIconExclamation));
             if (self) Wait(2000);
         }
     } else {
@@ -184,8 +183,7 @@ bool TUpdateV2::InstallFirmware(TDownFiles& offer, int row)
 
     // 9.
     Lock(false);
-    TrayText = SPrefix + (written ? QStringLiteral("设备固件更新完成!")
-                                  : QStringLiteral("设备固件更新失败!"));
-    RefreshTip();
+    ShowOutcome(written ? QStringLiteral("设备固件更新完成!")
+                        : QStringLiteral("设备固件更新失败!"));
     return true;
 }

@@ -106,6 +106,11 @@ void SetVersionText(TVersionQuery& query, const QString& text)
 
 using namespace UpdateWindowDetail;
 
+bool UpdateWindowDetail::TrayNoticesShown()
+{
+    return QSystemTrayIcon::isSystemTrayAvailable() && QSystemTrayIcon::supportsMessages();
+}
+
 int& UpdateWindowDetail::WaitScale()
 {
     static int percent = 100;
@@ -256,7 +261,7 @@ TUpdateV2::TUpdateV2(TSystemCategory* systemCategory, TIdentityQuery identity)
     panels->addWidget(right, 1);
 
     // Bottom: the information line and the buttons.
-    InfoLabel = new QLabel(QStringLiteral("\n重新检查更新，请连接设备，点击右边更新按钮。"), this);
+    InfoLabel = new QLabel(Shown(SInfoPrompt), this);
     UpdateButton = new QPushButton(QStringLiteral("更新"), this);
     ExitButton = new QPushButton(QStringLiteral("退出更新"), this);
     ExitButton->setToolTip(QStringLiteral("此按钮将退出更新"));
@@ -384,12 +389,31 @@ void TUpdateV2::RefreshTip()
 void TUpdateV2::Notice(const QString& text)
 {
     TrayIcon->setToolTip(Shown(text));
-    if (QSystemTrayIcon::isSystemTrayAvailable() && QSystemTrayIcon::supportsMessages())
+    if (TrayNoticesShown())
         TrayIcon->showMessage(QStringLiteral("KeltoVarnix"), Shown(text),
                               QSystemTrayIcon::Information, 10000);
     else
         // Without a tray host the notice would be lost: the window's information line says it.
         InfoLabel->setText(Shown(text));
+}
+
+void TUpdateV2::ShowOutcome(const QString& text)
+{
+    TrayText = SPrefix + text;
+    RefreshTip();
+    if (!TrayNoticesShown()) InfoLabel->setText(Shown(TrayText));
+}
+
+int TUpdateV2::Ask(const QString& text, const QString& caption, unsigned flags)
+{
+    QPointer<TUpdateV2> self(this);
+    const int answer = ShowMessageBox(text, caption, flags);
+    // Not when it is hidden (an unseen check goes on in the tray) or on its way out.
+    if (self && !FDestroying && isVisible()) {
+        raise();
+        activateWindow();
+    }
+    return answer;
 }
 
 void TUpdateV2::SetStatus(int row, const QString& text, int image, bool moveBar)
@@ -506,6 +530,8 @@ void TUpdateV2::CheckUpdates()
     Phase = 1;
     TrayText = SPrefix + QStringLiteral("正在下载更新列表");
     ListView->clear();
+    // What the last cycle ended with does not describe this one.
+    if (!TrayNoticesShown()) InfoLabel->setText(Shown(SInfoPrompt));
     AddCheckRow();
     SetStatus(0, QStringLiteral("正在下载"), 1);
     UpdateButton->setEnabled(false);
@@ -577,7 +603,7 @@ void TUpdateV2::Downloaded()
         BuildOffer();
         SetStatus(0, Task.Count ? QStringLiteral("检测完成") : QStringLiteral("已是最新"), 5);
         if (Task.Count == 0) {
-            TrayText = SPrefix + QStringLiteral("没有可用的更新");
+            ShowOutcome(QStringLiteral("没有可用的更新"));
             Phase = 0;
             if (ProcessSettings().AutoMode) {
                 ExitCommand();
@@ -659,7 +685,7 @@ void TUpdateV2::DownloadFailed()
         SetStatus(Task.Current, QStringLiteral("更新失败"), 6);
     else
         SetStatus(Task.Current, QStringLiteral("下载失败"), 6);
-    TrayText = SPrefix + QStringLiteral("下载升级包失败");
+    ShowOutcome(QStringLiteral("下载升级包失败"));
     if (Task.Current < Task.Count) {
         ++Task.Current;
         PostUpdateCommand(cmDownloadNext);
@@ -728,10 +754,10 @@ bool TUpdateV2::ConfirmInstall(const TDownFiles& offer, const QString& kindName,
         Notice(QStringLiteral("下载完成，正在升级..."));
         return true;
     }
-    return ShowMessageBox(QStringLiteral("已下载 <%1> 升级包\r\n\r\n点击 是[Y] 开始升级，或者点击 "
-                                         "否[N] 以后升级。\r\n\r\n注意：%2")
-                              .arg(kindName, warning),
-                          QStringLiteral("确认"), mbYesNo | mbIconQuestion) == mrYes;
+    return Ask(QStringLiteral("已下载 <%1> 升级包\r\n\r\n点击 是[Y] 开始升级，或者点击 "
+                              "否[N] 以后升级。\r\n\r\n注意：%2")
+                   .arg(kindName, warning),
+               QStringLiteral("确认"), mbYesNo | mbIconQuestion) == mrYes;
 }
 
 void TUpdateV2::InstallProgram(TDownFiles& offer, int row)
@@ -761,8 +787,7 @@ void TUpdateV2::InstallProgram(TDownFiles& offer, int row)
     }
     offer.Done = true;
     SetStatus(row, QStringLiteral("更新完成"), 5);
-    TrayText = SPrefix + QStringLiteral("更新完成!");
-    RefreshTip();
+    ShowOutcome(QStringLiteral("更新完成!"));
     Notify::SendInBackground(Notify::UpdateSummary(false),
                              QStringLiteral("阅读软件的升级程序已启动。"));
 }
@@ -775,14 +800,13 @@ void TUpdateV2::ExitCommand()
     ProcessSettings().AutoMode = false;
     if (!CanExit || FDestroying) return;
     QPointer<TUpdateV2> self(this);
-    if (ThreadState == 2 &&
-        ShowMessageBox(QStringLiteral("正在进行更新，确认退出？"), QStringLiteral("确认"),
-                       mbYesNo | mbIconQuestion) != mrYes)
+    if (ThreadState == 2 && Ask(QStringLiteral("正在进行更新，确认退出？"), QStringLiteral("确认"),
+                                mbYesNo | mbIconQuestion) != mrYes)
         return;
     if (!self || FDestroying) return;
     if (FChooser) {
-        ShowMessageBox(QStringLiteral("已找到可用的更新，确认要退出请先关闭更新选择窗口。"),
-                       QStringLiteral("确认"), mbOK | mbIconExclamation);
+        Ask(QStringLiteral("已找到可用的更新，确认要退出请先关闭更新选择窗口。"),
+            QStringLiteral("确认"), mbOK | mbIconExclamation);
         return;
     }
     ForceClose();

@@ -124,6 +124,12 @@ private:
     void SetTrayIcon(int index);
     void RefreshTip();
     void Notice(const QString& text);
+    // How a step ended (`text` without the program's prefix): the tray's text, and without a
+    // tray host the information line, which would otherwise still show an earlier notice.
+    void ShowOutcome(const QString& text);
+    // The program's message box, asked by the window. The box belongs to the main window,
+    // which comes up when it closes; a visible update window is brought back in front of it.
+    int Ask(const QString& text, const QString& caption, unsigned flags);
     void SetStatus(int row, const QString& text, int image, bool moveBar = true);
     void AddCheckRow();
     void AddUpdateRows();
