@@ -20,14 +20,10 @@ public:
         : FNumber(number), FWithCover(withCover), FMissing(missing)
     {
     }
-    ~TGeneratedBook() override { std::free(FThumb.Pixels); }
-
     void EnsureLoaded() override
     {
         if (FLoaded) return;
         FLoaded = true;
-        FThumb.Width = 90;
-        FThumb.Height = 112;
         if (!FWithCover) return;
         QImage cover(90, 112, QImage::Format_ARGB32);
         QPainter p(&cover);
@@ -44,9 +40,7 @@ public:
         p.setFont(f);
         p.drawText(QRect(0, 30, 90, 34), Qt::AlignCenter, Title());
         p.end();
-        FThumb.Pixels = static_cast<uint32_t*>(std::malloc(90 * 112 * 4));
-        for (int y = 0; y < 112; ++y)
-            std::memcpy(FThumb.Pixels + y * 90, cover.constScanLine(y), 90 * 4);
+        FCover = cover;
     }
     QString Name() const override
     {
@@ -58,7 +52,7 @@ public:
         static const char* authors[] = {"林语堂", "张爱玲", "老舍", "沈从文", "钱锺书", "巴金"};
         return QString::fromUtf8(authors[FNumber % 6]);
     }
-    const TThumbnailInfo& Thumbnail() const override { return FThumb; }
+    QImage Cover() const override { return FCover; }
     bool IsMissing() const override { return FMissing; }
     QString FullPath() const override { return QStringLiteral("/books/") + Name(); }
 
@@ -75,7 +69,7 @@ private:
     bool FWithCover;
     bool FMissing;
     bool FLoaded = false;
-    TThumbnailInfo FThumb{0, 0, nullptr};
+    QImage FCover;
 };
 
 // The skin values the program's default skin is expected to give: a grey shadow and cells tall

@@ -1,5 +1,6 @@
 #include "BookListModel.h"
 
+#include "BookReader.h"
 #include "Categories.h"
 #include "Codec936.h"
 #include "FileInfo.h"
@@ -8,6 +9,7 @@
 #include "NavigatorModel.h"
 
 #include <QMimeData>
+#include <QPointer>
 
 #include <algorithm>
 #include <vector>
@@ -41,6 +43,10 @@ TBookListModel::TBookListModel(QObject* parent) : QAbstractTableModel(parent)
     FLoadTimer->setSingleShot(true);
     FLoadTimer->setInterval(0);
     connect(FLoadTimer, &QTimer::timeout, this, &TBookListModel::LoadNext);
+    FAheadTimer = new QTimer(this);
+    FAheadTimer->setSingleShot(true);
+    FAheadTimer->setInterval(0);
+    connect(FAheadTimer, &QTimer::timeout, this, &TBookListModel::ReadAhead);
 }
 
 int TBookListModel::rowCount(const QModelIndex& parent) const
@@ -64,23 +70,71 @@ QString TBookListModel::Text(TFileItem* item, int column)
     case 0:
         return item->Name();
     case 6:
-        return item->Info().Data[biEncrypted] ? QStringLiteral("是") : QString();
+        return item->Encrypted() ? QStringLiteral("是") : QString();
     case SizeColumn:
         return item->SizeText();
     case 16:
         return FileNames::Display(item->GetFullPath());
     default:
-        return BookInfoText(item->Info(), InfoFields[column]);
+        return item->InfoText(InfoFields[column]);
     }
 }
 
 void TBookListModel::RequestLoad(TFileItem* item) const
 {
     if (!item || item->Loaded() || item->ViewNode != this || FPending.contains(item) ||
-        FReadingNow.contains(item))
+        FReadingNow.contains(item) || FInFlight.contains(item))
         return;
-    FPending.append(item);
-    FLoadTimer->start();
+    if (!FReader) {
+        FPending.append(item);
+        FLoadTimer->start();
+        return;
+    }
+    QueueRead(item, true);
+    const int row = RowOf(item);
+    if (row >= 0) {
+        FAskedLow = FAskedLow < 0 ? row : std::min(FAskedLow, row);
+        FAskedHigh = std::max(FAskedHigh, row);
+        FAheadTimer->start();
+    }
+}
+
+void TBookListModel::QueueRead(TFileItem* item, bool urgent) const
+{
+    if (OnInitRow) OnInitRow(item);
+    FInFlight.insert(item);
+    TBookReader::TJob job;
+    job.FullPath = item->GetFullPath();
+    job.CacheKeyPath = item->CacheKeyPath();
+    job.Info = true;
+    // The book may be freed before the result comes (a reader leaves, the shelf is refreshed):
+    // it is published only to the same book, alive and at the same place.
+    QPointer<TBookListModel> self(const_cast<TBookListModel*>(this));
+    job.Done = [self, item, ref = TItemRef<TFileItem>(item),
+                path = job.FullPath](TBookReader::TResult& result) {
+        if (self) self->FInFlight.remove(item);
+        TFileItem* book = ref.Get();
+        if (!book || result.Stopped || book->GetFullPath() != path) return;
+        book->AcceptRead(result.Read);
+    };
+    FReader->Queue(std::move(job), urgent);
+}
+
+void TBookListModel::ReadAhead()
+{
+    // The rows next to the screen, so scrolling a little finds them read.
+    const int low = FAskedLow, high = FAskedHigh;
+    FAskedLow = FAskedHigh = -1;
+    if (!FReader || low < 0) return;
+    auto ahead = [this](int row) {
+        TFileItem* item = FRows.value(row);
+        if (item && !item->Loaded() && item->ViewNode == this && !FInFlight.contains(item))
+            QueueRead(item, false);
+    };
+    for (int row = high + 1; row <= high + AheadBelow && row < FRows.size(); ++row)
+        ahead(row);
+    for (int row = low - 1; row >= low - AheadAbove && row >= 0; --row)
+        ahead(row);
 }
 
 void TBookListModel::EnsureRowLoaded(TFileItem* item) const
@@ -113,6 +167,7 @@ void TBookListModel::Unregister(TFileItem* item)
 {
     if (item->ViewNode == this) item->ViewNode = nullptr;
     FPending.removeOne(item);
+    FInFlight.remove(item);
 }
 
 QVariant TBookListModel::data(const QModelIndex& index, int role) const
@@ -170,6 +225,9 @@ void TBookListModel::Clear()
         if (item->ViewNode == this) item->ViewNode = nullptr;
     FRows.clear();
     FPending.clear();
+    FInFlight.clear();
+    // What waits to be read belongs to rows no longer shown.
+    if (FReader) FReader->DropWaiting();
     endResetModel();
 }
 
@@ -178,6 +236,7 @@ void TBookListModel::SetRows(const QList<TFileItem*>& rows)
     beginResetModel();
     for (TFileItem* item : FRows)
         Unregister(item);
+    if (FReader) FReader->DropWaiting();
     FRows = rows;
     for (TFileItem* item : FRows)
         Register(item);

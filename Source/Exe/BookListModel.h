@@ -8,13 +8,16 @@
 
 #include <functional>
 
+class TBookReader;
 class TFileItem;
 
 // The book list's rows: one per book of the focused category, in the category's order until
 // sorted. Every row's book knows its row (ViewNode), so a book that is freed, whoever frees it,
-// leaves the list and the grid at once. A book is read the first time a view asks for its row;
-// the read is queued and runs from the event loop, never inside a paint (a read pumps events),
-// so only the rows a view shows are ever read.
+// leaves the list and the grid at once. A book is read the first time a view asks for its row,
+// never inside a paint: with a reading pool (BookReader.h) the rows painted now are read first,
+// on the pool's threads, and the rows next to them after; the results arrive as posted events.
+// Without a pool the reads are queued and run from the event loop, one per turn. Either way only
+// the rows a view shows, and their neighbours, are ever read.
 class TBookListModel : public QAbstractTableModel
 {
     Q_OBJECT
@@ -23,6 +26,11 @@ public:
     static constexpr int SizeColumn = 9;
 
     explicit TBookListModel(QObject* parent = nullptr);
+    // Reads rows on this pool from now on (it must outlive the model's use of it).
+    void SetReader(TBookReader* reader) { FReader = reader; }
+    // Rows read ahead of the screen, below and above the rows painted.
+    static constexpr int AheadBelow = 32;
+    static constexpr int AheadAbove = 16;
 
     int rowCount(const QModelIndex& parent = QModelIndex()) const override;
     int columnCount(const QModelIndex& parent = QModelIndex()) const override;
@@ -47,8 +55,8 @@ public:
     // Reads the book now, with events pumped meanwhile; for callers that need its texts at once
     // (sorting) and are not painting.
     void EnsureRowLoaded(TFileItem* item) const;
-    // Books queued for reading.
-    int PendingLoads() const { return static_cast<int>(FPending.size()); }
+    // Books queued for reading or being read.
+    int PendingLoads() const { return static_cast<int>(FPending.size() + FInFlight.size()); }
 
     void Clear();
     void SetRows(const QList<TFileItem*>& rows);
@@ -71,11 +79,18 @@ private:
     void Register(TFileItem* item);
     void Unregister(TFileItem* item);
     void LoadNext();
+    // Hands a row to the pool; `urgent` for rows being painted.
+    void QueueRead(TFileItem* item, bool urgent) const;
+    void ReadAhead();
 
     QList<TFileItem*> FRows;
     mutable QList<TFileItem*> FPending;    // rows waiting to be read, oldest request first
     mutable QSet<TFileItem*> FReadingNow;  // rows whose read is on the stack
     QTimer* FLoadTimer = nullptr;
+    TBookReader* FReader = nullptr;
+    mutable QSet<TFileItem*> FInFlight; // rows the pool is reading
+    mutable int FAskedLow = -1, FAskedHigh = -1; // rows painted since the last read-ahead
+    QTimer* FAheadTimer = nullptr;
     int FSortColumn = -1;
     Qt::SortOrder FSortOrder = Qt::AscendingOrder;
 };

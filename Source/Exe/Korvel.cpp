@@ -1,3 +1,4 @@
+#include "BookInfoCache.h"
 #include "FileInfo.h"
 #include "Folders.h"
 #include "Globals.h"
@@ -88,5 +89,8 @@ int main(int argc, char* argv[])
         }
         instance.SetMainWindow(nullptr);
     }
+    // The window took its reading threads and the search with it: what they read is written
+    // now, not from a static destructor.
+    TBookInfoCache::Shared().Flush();
     return 0;
 }

@@ -5,6 +5,8 @@
 #include "uBrowserFrame.h"
 
 #include "BookListModel.h"
+#include "BookReader.h"
+#include "CoverCache.h"
 #include "Categories.h"
 #include "CursorControl.h"
 #include "FileInfo.h"
@@ -54,11 +56,12 @@ class TFileItemBook : public TThumbnailBook
 public:
     TFileItem* Item = nullptr;
     TBookListModel* Model = nullptr;
+    TCoverCache* Covers = nullptr;
     // Asked while painting: the read is queued, never run inside the paint.
     void EnsureLoaded() override { Model->RequestLoad(Item); }
     QString Name() const override { return Item->Name(); }
     QString Author() const override { return BookInfoTextOf(biAuthor); }
-    const TThumbnailInfo& Thumbnail() const override { return Item->Thumbnail(); }
+    QImage Cover() const override { return Covers->Cover(Item); }
     bool IsMissing() const override { return Item->Loaded() && (Item->State() & isMissing); }
     QString FullPath() const override { return Item->GetFullPath(); }
 
@@ -159,7 +162,7 @@ QString TXALVarnixForm::ShelfNameFailureText(const QString& action, const QStrin
 
 QString TFileItemBook::BookInfoTextOf(TBookInfoOffset field) const
 {
-    return BookInfoText(Item->Info(), field);
+    return Item->InfoText(field);
 }
 
 void TXALVarnixForm::CreateViews()
@@ -185,7 +188,19 @@ void TXALVarnixForm::CreateViews()
         NavigatorMenu->popup(FNavigator->viewport()->mapToGlobal(p));
     });
 
+    // Two threads read the books on screen; the main thread never waits for them.
+    FBookReader = new TBookReader(2, this);
+    FCoverCache = new TCoverCache(FBookReader, CoverCacheSize, this);
+    // Covers come one by one; the grid is painted again once per turn of the event loop.
+    auto* coverRepaint = new QTimer(this);
+    coverRepaint->setSingleShot(true);
+    coverRepaint->setInterval(0);
+    connect(coverRepaint, &QTimer::timeout, this, [this] {
+        if (FThumbnailView->isVisible()) FThumbnailView->viewport()->update();
+    });
+    connect(FCoverCache, &TCoverCache::CoverReady, coverRepaint, qOverload<>(&QTimer::start));
     FBookListModel = new TBookListModel(this);
+    FBookListModel->SetReader(FBookReader);
     // Missing books look like missing shelves until the skin gives each its colour.
     FBookListModel->MissingColor = FNavigatorModel->DisabledColor;
     FBookListModel->OnInitRow = [this](TFileItem* item) {
@@ -235,6 +250,7 @@ void TXALVarnixForm::CreateViews()
     FThumbnailPainter = std::make_unique<TThumbnailPainter>(skin);
     auto book = std::make_shared<TFileItemBook>();
     book->Model = FBookListModel;
+    book->Covers = FCoverCache;
     // The grid holds the list's rows, so each cell's book is one the list knows.
     FThumbnailPainter->OnGetItem = [book](TrkView*, int64_t value) -> TThumbnailBook* {
         auto* item = reinterpret_cast<TFileItem*>(static_cast<quintptr>(value));

@@ -12,6 +12,8 @@
 #include <memory>
 #include <thread>
 
+class TBookReader;
+class TCoverCache;
 class QAction;
 class QActionGroup;
 class QDropEvent;
@@ -116,6 +118,10 @@ public:
     TFileItem* CurrentBook() const;
     QList<int> SelectedRows() const;
     TBookListModel* BookListModel() const { return FBookListModel; }
+    TCoverCache* CoverCache() const { return FCoverCache; }
+    TBookReader* BookReader() const { return FBookReader; }
+    // Covers kept in memory: a few screens of the largest grid.
+    static constexpr int CoverCacheSize = 400;
     TNavigatorModel* NavigatorModel() const { return FNavigatorModel; }
     QTreeView* Navigator() const { return FNavigator; }
     QTreeView* BookList() const { return FBookList; }
@@ -290,6 +296,8 @@ private:
     std::unique_ptr<TSystemCategory> FSystemCategory;
     TNavigatorModel* FNavigatorModel = nullptr;
     TBookListModel* FBookListModel = nullptr;
+    TBookReader* FBookReader = nullptr;
+    TCoverCache* FCoverCache = nullptr;
     std::unique_ptr<TThumbnailPainter> FThumbnailPainter;
     TCategory* FShownCategory = nullptr;
     int FSortCounter = 0;

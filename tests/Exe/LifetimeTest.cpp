@@ -5,6 +5,7 @@
 #include "../Support/FakeRoot.h"
 #include "../Support/WindowTestUtil.h"
 #include "BookListModel.h"
+#include "BookReader.h"
 #include "Categories.h"
 #include "LongWork.h"
 #include "NavigatorModel.h"
@@ -305,8 +306,8 @@ private slots:
         WaitAttached(false);
     }
 
-    // Painting rows never reads a book (a read pumps events); the reads follow from the event
-    // loop, one book at a time.
+    // Painting rows never reads a book; the reads run on the reading pool and their results
+    // arrive from the event loop.
     void rowsAreReadAfterThePaintNotInIt()
     {
         // Hidden, so that nothing paints the rows before the grab below does.
@@ -324,6 +325,26 @@ private slots:
         QTRY_VERIFY(model->Item(0)->Loaded() && model->Item(1)->Loaded());
         QCOMPARE(model->data(model->index(0, 9)).toString(), QStringLiteral("4 B"));
         QCOMPARE(FForm->ListStateBar()->text(), QStringLiteral("就绪"));
+    }
+
+    // Books freed while the pool reads them (their shelf refreshed under the view) get nothing
+    // published, and their rows are gone.
+    void booksFreedWhileThePoolReadsThemGetNothing()
+    {
+        FForm->ActViewList->setChecked(true);
+        FForm->hide();
+        TCategory* shelf = Shelf(Root()->LocalLibrary(), "l-shelf");
+        Focus(shelf);
+        TBookListModel* model = FForm->BookListModel();
+        QCOMPARE(model->rowCount(), 2);
+        FForm->BookList()->grab();
+        QCOMPARE(model->PendingLoads(), 2);
+        const TItemRef<TFileItem> first(model->Item(0));
+        shelf->SetLoadMode(lmItemsOnly); // frees every book of the shelf
+        QVERIFY(!first);
+        QCOMPARE(model->rowCount(), 0);
+        QTRY_COMPARE(FForm->BookReader()->Outstanding(), 0);
+        QCOMPARE(model->PendingLoads(), 0);
     }
 };
 

@@ -63,7 +63,9 @@ QSize FitInside(const QSize& size, const QSize& box);
 QSize WantedSize(const TThumbnailInfo* thumbnail);
 
 // Decodes an image no larger than needed to fill `box`: decoders that can scale while decoding
-// (JPEG) do so, so a large cover costs little. Images that declare absurd sizes are refused.
+// (JPEG) do so, so a large cover costs little; PNG is read by libpng itself, 8 bits a channel
+// also for 16-bit files, and averaged down while it is read (see PngReader.h). Images that
+// declare absurd sizes are refused. The result may be in any format; PNGs come as ARGB32.
 QImage DecodeScaled(QIODevice* device, const QSize& box);
 QImage DecodeScaled(const QByteArray& bytes, const QSize& box);
 

@@ -8,6 +8,8 @@
 //     KORVEL_UPDATE_SCREENSHOT=1 ctest -R MainWindowSkinTest
 // (the test then writes the picture into the source tree and passes), look at it, and commit it.
 #include "BookListModel.h"
+#include "BookReader.h"
+#include "CoverCache.h"
 #include "Categories.h"
 #include "NavigatorModel.h"
 #include "rkView.h"
@@ -449,6 +451,9 @@ private slots:
                                 form->BookListModel()->Rows().end(),
                                 [](TFileItem* book) { return book->Loaded(); }));
         QTRY_COMPARE(form->ListStateBar()->text(), QStringLiteral("就绪"));
+        // Covers are made on the reading pool once their cells have asked for them.
+        form->ThumbnailView()->grab();
+        QTRY_VERIFY(form->CoverCache()->Pending() == 0 && form->BookReader()->Outstanding() == 0);
         form->UpdateActions();
         QTest::qWait(50);
         const QImage shot = form->grab().toImage().convertToFormat(QImage::Format_RGB32);

@@ -30,27 +30,19 @@ public:
           FCoverColor(coverColor)
     {
     }
-    ~TFakeBook() override { std::free(FThumb.Pixels); }
-
     void EnsureLoaded() override
     {
         ++Loads;
         if (Loaded) return;
         Loaded = true;
-        FThumb.Width = 90;
-        FThumb.Height = 112;
         if (FCover.isValid()) {
-            FThumb.Width = FCover.width();
-            FThumb.Height = FCover.height();
-            const size_t n = size_t(FThumb.Width) * size_t(FThumb.Height);
-            FThumb.Pixels = static_cast<uint32_t*>(std::malloc(n * 4));
-            for (size_t i = 0; i < n; ++i)
-                FThumb.Pixels[i] = FCoverColor.rgba();
+            FPicture = QImage(FCover, QImage::Format_ARGB32);
+            FPicture.fill(FCoverColor);
         }
     }
     QString Name() const override { return FName; }
     QString Author() const override { return FAuthor; }
-    const TThumbnailInfo& Thumbnail() const override { return FThumb; }
+    QImage Cover() const override { return FPicture; }
     bool IsMissing() const override { return Missing; }
     QString FullPath() const override { return FPath; }
 
@@ -62,7 +54,7 @@ private:
     QString FName, FAuthor, FPath;
     QSize FCover;
     QColor FCoverColor;
-    TThumbnailInfo FThumb{0, 0, nullptr};
+    QImage FPicture;
 };
 
 QImage Solid(QSize size, QColor color)

@@ -1,5 +1,8 @@
 #include "Categories.h"
 
+#include "BookInfoCache.h"
+
+#include "Codec936.h"
 #include "DriveTable.h"
 #include "FileAttributes.h"
 #include "FileInfo.h"
@@ -19,6 +22,7 @@
 #include <fcntl.h>
 #include <mutex>
 #include <sys/stat.h>
+#include <time.h>
 #include <strings.h>
 #include <unistd.h>
 
@@ -125,13 +129,22 @@ QString FormatFileTime(const QDateTime& time)
     return time.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
 }
 
+// True when the file was last changed more than two seconds ago. Time stamps are coarse (two
+// seconds on FAT, a clock tick elsewhere), so a file written just now could be written again
+// with the same size and time; only settled files are remembered by their time.
+bool SettledFile(const struct stat& st)
+{
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    return now.tv_sec - st.st_mtim.tv_sec > 2;
+}
+
 // The stop flag of the walk running on this thread: a book the search is reading stops as soon as
 // the search is asked to stop.
 thread_local const std::atomic<bool>* WalkStop = nullptr;
 
 QString LocalLibraryOverride;
 QString HomeFileOverride;
-const TBookInfo ZeroBookInfo{};
 std::function<void(TItemBase*)> ViewNodeFreedHook;
 
 } // namespace
@@ -232,7 +245,6 @@ TItemStates TItemBase::FollowExistence(bool exists)
 
 TFileItem::TFileItem(const QString& fullFileName) : TItemBase(QString(), QString())
 {
-    FThumbnailLoaded = false;
     TFileItem::SetPath(fullFileName);
 }
 
@@ -247,7 +259,6 @@ TFileItem::~TFileItem()
         owner->Items().Extract(this);
         owner->ItemRemoved(this);
     }
-    ReleaseThumbnail();
 }
 
 void TFileItem::SetPath(const QString& path)
@@ -259,23 +270,62 @@ void TFileItem::SetPath(const QString& path)
     FName = FileNames::Display(FFileName);
 }
 
-const TBookInfo& TFileItem::Info() const
+TBookInfo TFileItem::Info() const
 {
-    return FInfo ? *FInfo : ZeroBookInfo;
+    TBookInfo info{};
+    UnpackBookInfo(FInfo.constData(), FInfo.size(), &info);
+    return info;
 }
 
-// What one read of a book found, before it is published to the item.
-struct TFileItem::TRead
-{
-    bool Found = false;
-    qint64 Size = 0;
-    std::unique_ptr<TBookInfo> Info;
-    bool ThumbnailLoaded = false;
-    TThumbnailInfo Thumbnail{};
-    ~TRead() { ::ReleaseThumbnail(Thumbnail); }
-};
+namespace {
 
-bool TFileItem::ReadBook(const QString& fullPath, TRead& read)
+// The bytes of one block in packed blocks, cut after its last nonzero byte; empty when the
+// block is all zero.
+QByteArrayView PackedBlock(const QByteArray& packed, int block)
+{
+    qsizetype at = 0;
+    while (at + 2 <= packed.size()) {
+        const int number = static_cast<unsigned char>(packed[at]);
+        const qsizetype length = static_cast<unsigned char>(packed[at + 1]) + 1;
+        if (at + 2 + length > packed.size() || number > block) break;
+        if (number == block) return QByteArrayView(packed.constData() + at + 2, length);
+        at += 2 + length;
+    }
+    return {};
+}
+
+} // namespace
+
+QString TFileItem::InfoText(TBookInfoOffset field) const
+{
+    const QByteArrayView block = PackedBlock(FInfo, field / BOOKINFO_BLOCK_SIZE);
+    if (block.isEmpty()) return {};
+    const int length = std::min<int>(static_cast<unsigned char>(block[0]), int(block.size()) - 1);
+    return Cp936::ToUnicode(block.constData() + 1, length);
+}
+
+bool TFileItem::Encrypted() const
+{
+    const QByteArrayView block = PackedBlock(FInfo, biEncrypted / BOOKINFO_BLOCK_SIZE);
+    return !block.isEmpty() && block[0] != 0;
+}
+
+QByteArray TFileItem::CacheKeyPath() const
+{
+    const QString fullPath = GetFullPath();
+    for (const TCategory* c = Parent(); c; c = c->Parent()) {
+        const auto* reader = dynamic_cast<const TReaderCategory*>(c);
+        if (!reader) continue;
+        const QString root = reader->Path();
+        if (!root.isEmpty() && fullPath.startsWith(root))
+            return FileNames::Encode(fullPath.mid(root.size()));
+        break;
+    }
+    return FileNames::Encode(fullPath);
+}
+
+bool TFileItem::ReadBook(const QString& fullPath, const QByteArray& cacheKeyPath,
+                         const std::function<bool()>& abort, TBookRead& read)
 {
     struct stat st;
     if (fullPath.section(u'/', -1).startsWith(u'.') ||
@@ -283,16 +333,19 @@ bool TFileItem::ReadBook(const QString& fullPath, TRead& read)
         return true; // not there: an empty record, as a missing book shows
     read.Found = true;
     read.Size = st.st_size;
-
-    // Only the main thread's handler pumps events; the search's reads stop when it stops.
-    const std::atomic<bool>* stop = WalkStop;
-    bool stopped = false;
-    const auto abort = [this, stop, &stopped] {
-        if (stop && stop->load()) stopped = true;
-        return stopped || DoProgress(nullptr);
-    };
+    read.MTimeNs = qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
     read.Info = std::make_unique<TBookInfo>();
-    FileInfoManager().GetFileInfo(fullPath, *read.Info, abort);
+
+    const TBookCacheKey key{cacheKeyPath, read.Size, read.MTimeNs};
+    TBookInfoCache& cache = TBookInfoCache::Shared();
+    if (!cacheKeyPath.isEmpty() && cache.Find(key, *read.Info)) return true;
+
+    bool stopped = false;
+    const auto query = [&abort, &stopped] {
+        if (!stopped && abort && abort()) stopped = true;
+        return stopped;
+    };
+    FileInfoManager().GetFileInfo(fullPath, *read.Info, query);
     if (stopped) return false;
 
     if (BookInfoText(*read.Info, biCreationDate).isEmpty()) {
@@ -309,38 +362,40 @@ bool TFileItem::ReadBook(const QString& fullPath, TRead& read)
         SetBookInfoText(*read.Info, biModificationDate,
                         FormatFileTime(QDateTime::fromSecsSinceEpoch(st.st_mtim.tv_sec)));
 
-    if (!FThumbnailLoaded) {
-        read.Thumbnail.Width = 90;
-        read.Thumbnail.Height = 112;
-        read.ThumbnailLoaded = FileInfoManager().GetThumbnail(fullPath, read.Thumbnail, abort);
-        if (stopped) return false;
-        if (!read.ThumbnailLoaded && read.Thumbnail.Pixels) ::ReleaseThumbnail(read.Thumbnail);
-    }
+    // A file changed within the last moments may still be changing within the same time stamp:
+    // it is read again next time rather than remembered under a time that does not tell.
+    if (!cacheKeyPath.isEmpty() && SettledFile(st)) cache.Put(key, *read.Info);
     return true;
 }
 
-void TFileItem::Publish(TRead& read)
+void TFileItem::Publish(TBookRead& read)
 {
     if (!read.Found) {
-        // The file has vanished: an empty record; size and picture keep their last values.
-        if (FInfo) *FInfo = TBookInfo{};
+        // The file has vanished: an empty record; size keeps its last value.
+        FInfo.clear();
         return;
     }
     FSize = read.Size;
+    FMTimeNs = read.MTimeNs;
     FSizeText = FormatFileSize(FSize);
-    FInfo = std::move(read.Info);
-    if (!FThumbnailLoaded) {
-        ::ReleaseThumbnail(FThumbnail);
-        FThumbnail = read.Thumbnail;
-        read.Thumbnail = TThumbnailInfo{}; // now the item's
-        FThumbnailLoaded = read.ThumbnailLoaded;
-    }
+    FInfo = read.Info ? PackBookInfo(*read.Info) : QByteArray();
 }
+
+namespace {
+
+// Only the main thread's handler pumps events; the search's reads stop when it stops.
+std::function<bool()> ReadAbort(TFileItem* item)
+{
+    const std::atomic<bool>* stop = WalkStop;
+    return [item, stop] { return (stop && stop->load()) || item->DoProgress(nullptr); };
+}
+
+} // namespace
 
 bool TFileItem::Load()
 {
-    TRead read;
-    if (!ReadBook(GetFullPath(), read)) return false;
+    TBookRead read;
+    if (!ReadBook(GetFullPath(), CacheKeyPath(), ReadAbort(this), read)) return false;
     Publish(read);
     return read.Found;
 }
@@ -350,13 +405,16 @@ void TFileItem::EnsureLoaded()
     if (Loaded()) return;
     TModelGuard& guard = ModelGuard();
     QString fullPath;
+    QByteArray cacheKeyPath;
     {
         std::lock_guard<TModelGuard::TLock> lock(guard.Lock());
         if (Loaded()) return;
         fullPath = GetFullPath();
+        cacheKeyPath = CacheKeyPath();
     }
-    TRead read;
-    if (!ReadBook(fullPath, read)) return; // stopped: left unread for a later look
+    TBookRead read;
+    if (!ReadBook(fullPath, cacheKeyPath, ReadAbort(this), read))
+        return; // stopped: left unread for a later look
     bool published = false;
     {
         std::lock_guard<TModelGuard::TLock> lock(guard.Lock());
@@ -370,9 +428,16 @@ void TFileItem::EnsureLoaded()
     if (published) DoLoaded();
 }
 
-void TFileItem::ReleaseThumbnail()
+bool TFileItem::AcceptRead(TBookRead& read)
 {
-    ::ReleaseThumbnail(FThumbnail);
+    {
+        std::lock_guard<TModelGuard::TLock> lock(ModelGuard().Lock());
+        if (Loaded()) return false;
+        Publish(read);
+        SetLoaded(true);
+    }
+    DoLoaded();
+    return true;
 }
 
 TItemStates TFileItem::GetState()
@@ -383,8 +448,6 @@ TItemStates TFileItem::GetState()
 void TFileItem::Reload()
 {
     ModelGuard().BeforeChange();
-    FThumbnailLoaded = false;
-    ReleaseThumbnail();
     TItemBase::Reload();
 }
 
@@ -951,7 +1014,6 @@ bool MatchesKeywords(TFileItem* item, TKeywordList& keywords, QStringList& scrat
                      unsigned char flags)
 {
     scratch.clear();
-    const TBookInfo& info = item->Info();
     if (flags & sfFileName) scratch.append(item->Name());
     const struct
     {
@@ -961,7 +1023,7 @@ bool MatchesKeywords(TFileItem* item, TKeywordList& keywords, QStringList& scrat
                   {sfAuthor, biAuthor},  {sfPublisher, biPublisher}, {sfKeywords, biKeywords},
                   {sfComment, biComment}};
     for (const auto& f : fields)
-        if (flags & f.Flag) scratch.append(BookInfoText(info, f.Field));
+        if (flags & f.Flag) scratch.append(item->InfoText(f.Field));
     return MatchesKeywordTexts(scratch, keywords);
 }
 

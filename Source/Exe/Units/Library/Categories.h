@@ -134,8 +134,21 @@ private:
     std::weak_ptr<void> FLife;
 };
 
-// One book file. Its information record is kept only once it has been read, so a shelf of
-// thousands of unread books costs little memory.
+// What one read of a book found, before it is published to its item. It is made apart from
+// the item, so that the thread reading (the search worker, the reading pool) holds no lock and
+// no pointer into the model while a library reads the file.
+struct TBookRead
+{
+    bool Found = false;       // the file was there
+    qint64 Size = 0;
+    qint64 MTimeNs = 0;       // modification time, nanoseconds since the epoch
+    std::unique_ptr<TBookInfo> Info;
+};
+
+// One book file. Its information record is kept packed, and only once it has been read, so a
+// shelf (or a search) of thousands of books costs little memory. Its cover is not kept here: covers are made
+// when a cell is painted and held in a bounded cache (CoverCache.h), so reading books for a
+// search costs no pictures.
 class TFileItem : public TItemBase
 {
 public:
@@ -150,31 +163,42 @@ public:
     // read, so neither thread waits for the other's reading.
     void EnsureLoaded() override;
 
+    // Reads the book at `fullPath` without touching any item: the information comes from the
+    // cache of what was read before when the file is unchanged (`cacheKeyPath` names it there),
+    // else from the book libraries, and is then remembered. False when `abort` stopped the read.
+    static bool ReadBook(const QString& fullPath, const QByteArray& cacheKeyPath,
+                         const std::function<bool()>& abort, TBookRead& read);
+    // The name the book is remembered under: for a book on a reader its path relative to the
+    // reader's root (the same reader plugged in again, wherever it is mounted, finds it), else
+    // its full path. Main thread, or under the model lock.
+    QByteArray CacheKeyPath() const;
+    // Publishes a read made elsewhere (the reading pool) unless the book was read meanwhile;
+    // fires OnLoaded when it did. Main thread.
+    bool AcceptRead(TBookRead& read);
+
     // File size in bytes (64-bit: books over 2 GB keep their real size).
     qint64 Size() const { return FSize; }
+    // The file's modification time when it was read; 0 until then.
+    qint64 MTimeNs() const { return FMTimeNs; }
     const QString& SizeText() const { return FSizeText; }
-    // All zero until the book has been read.
-    const TBookInfo& Info() const;
+    // All zero until the book has been read. A copy: the item keeps only the record's
+    // non-empty blocks (a few hundred bytes rather than 4352 per book read).
+    TBookInfo Info() const;
+    // One text of the record, empty until the book has been read.
+    QString InfoText(TBookInfoOffset field) const;
+    bool Encrypted() const;
     const QString& FileName() const { return FFileName; }
-    bool ThumbnailLoaded() const { return FThumbnailLoaded; }
-    const TThumbnailInfo& Thumbnail() const { return FThumbnail; }
     TSearchResultCategory* SearchOwner() const { return FSearchOwner; }
 
 private:
     friend class TSearchResultCategory;
-    struct TRead;
-    // Reads the file at `fullPath` into `read`; false when the file is not there or the read was
-    // stopped. Touches no field of the item.
-    bool ReadBook(const QString& fullPath, TRead& read);
-    void Publish(TRead& read);
-    void ReleaseThumbnail();
+    void Publish(TBookRead& read);
 
     qint64 FSize = 0;
+    qint64 FMTimeNs = 0;
     QString FSizeText;
-    std::unique_ptr<TBookInfo> FInfo;
+    QByteArray FInfo; // the record's packed blocks (BookInfoCache.h); empty: all zero
     QString FFileName;
-    bool FThumbnailLoaded = false;
-    TThumbnailInfo FThumbnail{};
     TSearchResultCategory* FSearchOwner = nullptr;
 };
 

@@ -297,8 +297,19 @@ QString TFileInfoManager::SupportedFilter() const
     return filter.mid(1);
 }
 
+namespace {
+QString FileInfoFolderOverride;
+}
+
+void SetFileInfoFolder(const QString& ficompFolder)
+{
+    FileInfoFolderOverride = ficompFolder;
+}
+
 TFileInfoManager& FileInfoManager()
 {
-    static TFileInfoManager manager;
+    static TFileInfoManager manager(FileInfoFolderOverride.isEmpty()
+                                        ? Folders::ProgramFolder() + QStringLiteral("ficomp/")
+                                        : FileInfoFolderOverride);
     return manager;
 }

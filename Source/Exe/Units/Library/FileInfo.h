@@ -120,3 +120,6 @@ private:
 
 // The process's manager; created on first use (the program creates it before its main window).
 TFileInfoManager& FileInfoManager();
+// Makes the process's manager read another "ficomp" folder (ending in "/"); only before its first
+// use. Tests and benchmarks that run beside the program's folder use it.
+void SetFileInfoFolder(const QString& ficompFolder);

@@ -53,8 +53,13 @@
 // reader for a few seconds after it left, but no object is ever freed under code that uses it,
 // and the rule is checked in one place rather than guarded call by call.
 //
-// The search worker is the one other thread. It frees nothing, and the main thread stops it
-// before it frees anything the worker may hold (ModelGuard.h).
+// Other threads. The search worker walks the model: it frees nothing, and the main thread stops
+// it before it frees anything the worker may hold (ModelGuard.h). The reading pool
+// (BookReader.h, two threads) reads books and makes covers for the rows and cells on screen: it
+// never touches the model at all, only paths; its results come back as posted events, and the
+// handler of each checks its book with a TItemRef before publishing, as rule 3 says. Neither
+// kind of thread ever pumps the main thread's events or shows anything. The download thread of
+// the update window is the third kind (uUpDateComm.h).
 class TLongWork
 {
 public:

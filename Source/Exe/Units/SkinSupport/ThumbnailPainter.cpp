@@ -122,14 +122,10 @@ void TThumbnailPainter::PaintCell(TrkView* view, QPainter& canvas, const QRect& 
     if (!item) return;
     item->EnsureLoaded();
 
-    const TThumbnailInfo& thumb = item->Thumbnail();
-    const bool hasImage = thumb.Pixels && thumb.Width > 0 && thumb.Height > 0;
-    int tw = thumb.Width;
-    int th = thumb.Height;
-    if (!hasImage && (tw <= 0 || th <= 0)) {
-        tw = DefaultThumbWidth;
-        th = DefaultThumbHeight;
-    }
+    const QImage cover = item->Cover();
+    const bool hasImage = !cover.isNull();
+    const int tw = hasImage ? cover.width() : DefaultThumbWidth;
+    const int th = hasImage ? cover.height() : DefaultThumbHeight;
     int x = r.left() + (r.width() - tw) / 2;
     int y = r.top() + 12;
 
@@ -145,9 +141,7 @@ void TThumbnailPainter::PaintCell(TrkView* view, QPainter& canvas, const QRect& 
     }
 
     if (hasImage) {
-        const QImage picture(reinterpret_cast<const uchar*>(thumb.Pixels), thumb.Width,
-                             thumb.Height, thumb.Width * 4, QImage::Format_ARGB32);
-        canvas.drawImage(x, y, picture);
+        canvas.drawImage(x, y, cover);
     } else {
         const QString ext = Extension(item->FullPath()).toLower();
         QImage picture;

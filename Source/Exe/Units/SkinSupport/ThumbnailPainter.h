@@ -19,16 +19,16 @@ class TThumbnailBook
 {
 public:
     virtual ~TThumbnailBook() = default;
-    // Reads the book's information and thumbnail when that has not happened yet; cheap once
-    // loaded. Called on every paint and hint, so only books that are shown are ever read.
+    // Asks for the book's information when it has not been read yet; cheap once loaded. Called
+    // on every paint and hint, so only books that are shown are ever read.
     virtual void EnsureLoaded() = 0;
     // The book list's first column.
     virtual QString Name() const = 0;
     // The author field of the book's information.
     virtual QString Author() const = 0;
-    // The thumbnail; Pixels is null when the book has none. Width and Height give the box
-    // either way (the size that was asked for when no picture came back).
-    virtual const TThumbnailInfo& Thumbnail() const = 0;
+    // The cover, fitted into the cover box; null while it is being made and when the book has
+    // none (the cell then shows the placeholder of its file type in the box).
+    virtual QImage Cover() const = 0;
     // The book's file is gone (the item's isMissing state).
     virtual bool IsMissing() const = 0;
     // The file's full path; its extension picks the placeholder picture.
