@@ -66,6 +66,24 @@ class MainWindowTest : public QObject
         QCoreApplication::processEvents(); // the posted "show" step
     }
 
+    // A reader in the first slot with one shelf holding one book.
+    TReaderCategory* ReaderWithAShelf()
+    {
+        MakeFile(FDir->filePath("reader/shelf/r.txt"));
+        TReaderCategory* reader = Root()->ReaderSlot(0);
+        reader->SetPath(FDir->filePath("reader"));
+        reader->SetDriveLetter('E');
+        return reader;
+    }
+    // Shows the window with a shelf of the local library focused.
+    TCategory* ShowShelf(const char* name)
+    {
+        Show();
+        TCategory* shelf = Shelf(Root()->LocalLibrary(), name);
+        Focus(shelf);
+        return shelf;
+    }
+
 private slots:
     void init()
     {
@@ -201,13 +219,8 @@ private slots:
 
     void dropAcceptanceAndCopyOrMove()
     {
-        MakeFile(FDir->filePath("reader/shelf/r.txt"));
-        TReaderCategory* reader = Root()->ReaderSlot(0);
-        reader->SetPath(FDir->filePath("reader"));
-        reader->SetDriveLetter('E');
-        Show();
-        TCategory* a = Shelf(Root()->LocalLibrary(), "a-shelf");
-        Focus(a);
+        TReaderCategory* reader = ReaderWithAShelf();
+        TCategory* a = ShowShelf("a-shelf");
         QCOMPARE(FForm->DropEffect(Shelf(Root()->LocalLibrary(), "b-shelf")), int(Qt::MoveAction));
         QCOMPARE(FForm->DropEffect(Root()->LocalLibrary()), int(Qt::MoveAction));
         QCOMPARE(FForm->DropEffect(Shelf(reader, "shelf")), int(Qt::CopyAction));
@@ -241,13 +254,8 @@ private slots:
     // takes them shows what the drop will do.
     void dragFeedbackFollowsTheDrop()
     {
-        MakeFile(FDir->filePath("reader/shelf/r.txt"));
-        TReaderCategory* reader = Root()->ReaderSlot(0);
-        reader->SetPath(FDir->filePath("reader"));
-        reader->SetDriveLetter('E');
-        Show();
-        TCategory* a = Shelf(Root()->LocalLibrary(), "a-shelf");
-        Focus(a);
+        TReaderCategory* reader = ReaderWithAShelf();
+        TCategory* a = ShowShelf("a-shelf");
         FForm->SelectBookRow(0);
         FForm->Navigator()->expand(FForm->NavigatorModel()->IndexOf(reader));
         QCoreApplication::processEvents();
