@@ -8,7 +8,6 @@
 #include <QPointer>
 
 #include <sys/stat.h>
-#include <time.h>
 
 TBookReader::TBookReader(int threads, QObject* parent) : QObject(parent)
 {
@@ -135,19 +134,6 @@ QImage TBookReader::FitCover(const QImage& picture)
     return image;
 }
 
-namespace {
-
-// True when the file was last changed more than two seconds ago (see Categories.cpp): a cover
-// is only shared under a time stamp that tells its version.
-bool Settled(const struct stat& st)
-{
-    timespec now{};
-    clock_gettime(CLOCK_REALTIME, &now);
-    return now.tv_sec - st.st_mtim.tv_sec > 2;
-}
-
-} // namespace
-
 QImage TBookReader::MakeCover(const QString& fullPath, const std::function<bool()>& abort,
                               bool* stopped)
 {
@@ -182,7 +168,7 @@ QImage TBookReader::MakeCover(const QString& fullPath, const std::function<bool(
         if (stopped) *stopped = true;
         return {};
     }
-    if (Settled(st)) {
+    if (SettledFile(st)) {
         if (picture.isNull())
             ThumbnailStore::StoreFailure(fullPath, mtime, st.st_size);
         else

@@ -129,16 +129,6 @@ QString FormatFileTime(const QDateTime& time)
     return time.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
 }
 
-// True when the file was last changed more than two seconds ago. Time stamps are coarse (two
-// seconds on FAT, a clock tick elsewhere), so a file written just now could be written again
-// with the same size and time; only settled files are remembered by their time.
-bool SettledFile(const struct stat& st)
-{
-    timespec now{};
-    clock_gettime(CLOCK_REALTIME, &now);
-    return now.tv_sec - st.st_mtim.tv_sec > 2;
-}
-
 // The stop flag of the walk running on this thread: a book the search is reading stops as soon as
 // the search is asked to stop.
 thread_local const std::atomic<bool>* WalkStop = nullptr;
@@ -148,6 +138,13 @@ QString HomeFileOverride;
 std::function<void(TItemBase*)> ViewNodeFreedHook;
 
 } // namespace
+
+bool SettledFile(const struct stat& st)
+{
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    return now.tv_sec - st.st_mtim.tv_sec > 2;
+}
 
 // ---------------------------------------------------------------------------------------------
 // TItemBase

@@ -134,6 +134,14 @@ private:
     std::weak_ptr<void> FLife;
 };
 
+struct stat;
+
+// True when the file was last changed more than two seconds ago. Time stamps are coarse (two
+// seconds on FAT, a clock tick elsewhere), so a file written just now could be written again
+// with the same size and time: only settled files are remembered by their time (their
+// information, their shared cover).
+bool SettledFile(const struct stat& st);
+
 // What one read of a book found, before it is published to its item. It is made apart from
 // the item, so that the thread reading (the search worker, the reading pool) holds no lock and
 // no pointer into the model while a library reads the file.
