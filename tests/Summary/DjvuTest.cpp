@@ -6,6 +6,8 @@
 #include <QLibrary>
 #include <QTemporaryDir>
 
+#include <unistd.h>
+
 namespace {
 
 QByteArray Fixture()
@@ -110,6 +112,58 @@ TEST(DjvuTest, AStopEndsTheWait)
         Polls = 0;
         getFileInfo(path.toUtf8().constData(), &info, StopAfterSomePolls);
     }
+}
+
+// A book cut short while it is read or just after (another program rewrites it, the reader
+// leaves): a mapping of the file would take the whole program down on the next access, and the
+// decoder's threads may outlive a call that stopped early. The book is never mapped, while it
+// is read as well as after.
+QString CutPath;
+int StopAtPoll = 0;
+int CutPolls = 0;
+bool SawMapping = false;
+bool BookIsMapped()
+{
+    QFile maps(QStringLiteral("/proc/self/maps"));
+    return maps.open(QIODevice::ReadOnly) && maps.readAll().contains(QFile::encodeName(CutPath));
+}
+unsigned char CutTheBookAndStop()
+{
+    SawMapping = SawMapping || BookIsMapped();
+    if (++CutPolls == StopAtPoll) {
+        ::truncate(QFile::encodeName(CutPath).constData(), 0);
+        return 1;
+    }
+    return 0;
+}
+
+TEST(DjvuTest, ABookCutShortWhileItIsReadIsNeverMapped)
+{
+    QTemporaryDir dir;
+    CutPath = dir.path() + "/book.djvu";
+    QLibrary library(KORVEL_BIN_DIR "/ficomp/libdjvu.so");
+    auto getFileInfo = reinterpret_cast<TGetFileInfoProc>(library.resolve("GetFileInfo"));
+    auto getThumbnail = reinterpret_cast<TGetThumbnailProc>(library.resolve("GetThumbnail"));
+    ASSERT_TRUE(getFileInfo && getThumbnail);
+    const QByteArray name = QFile::encodeName(CutPath);
+    SawMapping = false;
+    for (int round = 0; round < 12; ++round) {
+        // The first rounds read to the end, the others are cut and stopped along the way.
+        StopAtPoll = round < 2 ? 1000 : round;
+        WriteBytes(CutPath, Fixture());
+        CutPolls = 0;
+        TThumbnailInfo thumbnail{90, 112, nullptr};
+        const bool made = getThumbnail(name.constData(), &thumbnail, CutTheBookAndStop);
+        if (made) std::free(thumbnail.Pixels);
+        if (round < 2) EXPECT_TRUE(made);
+        WriteBytes(CutPath, Fixture());
+        CutPolls = 0;
+        TBookInfo info{};
+        getFileInfo(name.constData(), &info, CutTheBookAndStop);
+        ::truncate(name.constData(), 0);
+    }
+    EXPECT_FALSE(SawMapping);
+    EXPECT_FALSE(BookIsMapped());
 }
 
 } // namespace

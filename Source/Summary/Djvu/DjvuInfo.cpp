@@ -4,20 +4,32 @@
 // DjVuLibre decodes in threads of its own and reports through a message queue. Every wait
 // here drains that queue and polls: it ends when the job is done, failed, when the caller
 // stops or when the call has used its time, so a damaged file can never hold a caller.
+//
+// The book's bytes reach the decoder through its streams, read here with plain reads and
+// handed over a block at a time, only while a wait still needs them. Opened by name, the
+// library maps the file instead, and a book cut short or a reader unplugged while one of its
+// threads reads the mapping brings the whole program down; its threads may also outlive the
+// call. This way they only ever see memory, and no file stays open after the call.
 #include "SummaryCommon.h"
 
 #include <QElapsedTimer>
 #include <QHash>
-#include <QStringDecoder>
 
 #include <libdjvu/ddjvuapi.h>
 #include <libdjvu/miniexp.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <initializer_list>
+#include <string>
 #include <thread>
+#include <vector>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #define EXPORT extern "C" __attribute__((visibility("default")))
 
@@ -28,27 +40,34 @@ namespace {
 constexpr qint64 MaxCallMilliseconds = 20000;
 // Pages beyond this are not decoded for a thumbnail: a 600 dpi A3 scan has 70 million pixels.
 constexpr qint64 MaxPagePixels = 100LL * 1000 * 1000;
+// What one wait hands over before it looks at the queue again, and what one call hands over
+// in all: the decoder keeps every byte it was given in memory.
+constexpr qint64 FeedBlock = 256 * 1024;
+constexpr qint64 MaxFedBytes = 256LL * 1024 * 1024;
 
 // One document opened for one call, with its own context so calls on several threads never
 // share a message queue.
 class TDjvuDocument
 {
 public:
-    TDjvuDocument(const char* fileName, TAbortQuery abort) : FAbort(abort)
+    TDjvuDocument(const char* fileName, TAbortQuery abort) : FFileName(fileName), FAbort(abort)
     {
         FClock.start();
         FContext = ddjvu_context_create("korvel");
         if (!FContext) return;
-        // The library opens names of valid UTF-8 through its own conversion; other bytes
-        // (GBK names) go as they are.
-        const QByteArray name(fileName);
-        QStringDecoder utf8(QStringDecoder::Utf8);
-        (void)utf8.decode(name);
-        FDocument = utf8.hasError() ? ddjvu_document_create_by_filename(FContext, fileName, 0)
-                                    : ddjvu_document_create_by_filename_utf8(FContext, fileName, 0);
-        if (FDocument && !Wait([this] { return ddjvu_document_decoding_done(FDocument); }))
+        const int fd = OpenRegular(fileName);
+        if (fd < 0) return;
+        FDocument = ddjvu_document_create(FContext, nullptr, 0);
+        if (!FDocument) {
+            ::close(fd);
+            return;
+        }
+        // The main file is stream 0, which takes data from the start.
+        FStreams.push_back({0, fd});
+        FRequested.push_back(0);
+        if (!Wait([this] { return ddjvu_document_decoding_done(FDocument); }))
             Close();
-        else if (FDocument && ddjvu_document_decoding_error(FDocument))
+        else if (ddjvu_document_decoding_error(FDocument))
             Close();
     }
     ~TDjvuDocument() { Close(); }
@@ -59,9 +78,9 @@ public:
     bool Aborted() const { return FAborted; }
     ddjvu_document_t* Document() const { return FDocument; }
 
-    // Drains the message queue until `ready` holds; false when stopped, out of time, or
-    // when the library reported an error and the wait is still not over: data that a damaged
-    // file lacks never arrives, and the library would ask for it again and again.
+    // Drains the message queue and feeds the decoder until `ready` holds; false when stopped,
+    // out of time, or when the library reported an error and the wait is still not over: data
+    // that a damaged file lacks never arrives, and the library would ask for it again and again.
     template <typename F> bool Wait(F ready)
     {
         for (;;) {
@@ -72,7 +91,7 @@ public:
                 return false;
             }
             if (failed || FClock.elapsed() > MaxCallMilliseconds) return false;
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            if (!Feed()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
     }
 
@@ -87,12 +106,77 @@ public:
     }
 
 private:
+    struct TStream
+    {
+        int Id;
+        int Fd;
+    };
+
+    static int OpenRegular(const char* path)
+    {
+        const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+        if (fd < 0) return -1;
+        struct stat st{};
+        if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+            ::close(fd);
+            return -1;
+        }
+        return fd;
+    }
+
+    // The files of an indirect document lie beside its index, named by their base names.
+    void OpenStream(int id, const char* name)
+    {
+        for (const int seen : FRequested)
+            if (seen == id) return;
+        FRequested.push_back(id);
+        const std::string base = name ? name : "";
+        int fd = -1;
+        if (!base.empty() && base != "." && base != ".." && base.find('/') == std::string::npos) {
+            const std::string::size_type slash = FFileName.rfind('/');
+            const std::string folder =
+                slash == std::string::npos ? std::string() : FFileName.substr(0, slash + 1);
+            fd = OpenRegular((folder + base).c_str());
+        }
+        if (fd < 0)
+            ddjvu_stream_close(FDocument, id, 1);
+        else
+            FStreams.push_back({id, fd});
+    }
+
+    // Hands the decoder the next block of the first stream still open; false when there was
+    // nothing left to give. A stream that ends or fails to read is closed: the decoder then
+    // reports what it lacks instead of waiting for it.
+    bool Feed()
+    {
+        if (FStreams.empty()) return false;
+        TStream& stream = FStreams.front();
+        FBlock.resize(FeedBlock);
+        ssize_t got = -1;
+        if (FFed < MaxFedBytes) {
+            do
+                got = ::read(stream.Fd, FBlock.data(), FBlock.size());
+            while (got < 0 && errno == EINTR);
+        }
+        if (got > 0) {
+            ddjvu_stream_write(FDocument, stream.Id, FBlock.data(), static_cast<unsigned long>(got));
+            FFed += got;
+        } else {
+            ddjvu_stream_close(FDocument, stream.Id, got < 0 ? 1 : 0);
+            ::close(stream.Fd);
+            FStreams.erase(FStreams.begin());
+        }
+        return true;
+    }
+
     // Empties the queue; true when it held an error.
     bool Drain()
     {
         bool failed = false;
         while (const ddjvu_message_t* message = ddjvu_message_peek(FContext)) {
             failed = failed || message->m_any.tag == DDJVU_ERROR;
+            if (message->m_any.tag == DDJVU_NEWSTREAM && FDocument)
+                OpenStream(message->m_newstream.streamid, message->m_newstream.name);
             ddjvu_message_pop(FContext);
         }
         return failed;
@@ -100,6 +184,12 @@ private:
     void Close()
     {
         if (FDocument) {
+            // Streams left open would keep the decoder's threads waiting for data forever.
+            for (const TStream& stream : FStreams) {
+                ddjvu_stream_close(FDocument, stream.Id, 1);
+                ::close(stream.Fd);
+            }
+            FStreams.clear();
             ddjvu_job_stop(ddjvu_document_job(FDocument));
             ddjvu_document_release(FDocument);
             FDocument = nullptr;
@@ -111,10 +201,15 @@ private:
         }
     }
 
+    std::string FFileName;
     TAbortQuery FAbort;
     QElapsedTimer FClock;
     ddjvu_context_t* FContext = nullptr;
     ddjvu_document_t* FDocument = nullptr;
+    std::vector<TStream> FStreams;
+    std::vector<int> FRequested;
+    std::vector<char> FBlock;
+    qint64 FFed = 0;
     bool FAborted = false;
 };
 
