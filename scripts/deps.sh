@@ -12,7 +12,7 @@ PACKAGES=(
   python3-dbusmock python3-pyftpdlib libcpp-httplib-dev
   clang libclang-rt-14-dev zlib1g-dev
   desktop-file-utils appstream lintian
-  libarchive-dev libdjvulibre-dev libchm-dev libpng-dev
+  libarchive-dev libdjvulibre-dev libchm-dev libpng-dev libjpeg62-turbo-dev
 )
 
 # The test suite runs in these locales as well as in C.

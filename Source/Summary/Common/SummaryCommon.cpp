@@ -1,6 +1,7 @@
 #include "SummaryCommon.h"
 
 #include "FileNames.h"
+#include "JpegReader.h"
 #include "PngReader.h"
 
 #include <QStringDecoder>
@@ -380,8 +381,22 @@ QSize WantedSize(const TThumbnailInfo* thumbnail)
 
 QImage DecodeScaled(QIODevice* device, const QSize& box)
 {
+    if (!device) return {};
+    const QByteArray head = device->peek(8);
     // Decode at no less than twice the box, so the final smooth scaling still has detail.
-    if (device && IsPng(device->peek(8))) return ReadPng(device, box * 2);
+    if (IsPng(head)) return ReadPng(device, box * 2);
+    // JPEG's own scaling averages whole blocks, so decoding at the box is enough.
+    if (IsJpeg(head)) {
+        const qint64 start = device->pos();
+        QImage image;
+        switch (ReadJpeg(device, box, image)) {
+        case TJpegRead::Decoded: return image;
+        case TJpegRead::Failed: return {};
+        case TJpegRead::NotHandled:
+            if (!device->seek(start)) return {};
+            break;
+        }
+    }
     QImageReader reader(device);
     reader.setAutoTransform(true);
     // A cover never needs more; a hostile header cannot make us allocate gigabytes.
@@ -398,6 +413,12 @@ QImage DecodeScaled(QIODevice* device, const QSize& box)
 QImage DecodeScaled(const QByteArray& bytes, const QSize& box)
 {
     if (IsPng(bytes)) return ReadPng(bytes, box * 2);
+    if (IsJpeg(bytes)) {
+        QImage image;
+        const TJpegRead read = ReadJpeg(QByteArrayView(bytes), box, image);
+        if (read == TJpegRead::Decoded) return image;
+        if (read == TJpegRead::Failed) return {};
+    }
     QByteArray copy = bytes;
     QBuffer buffer(&copy);
     buffer.open(QIODevice::ReadOnly);

@@ -62,10 +62,11 @@ QSize FitInside(const QSize& size, const QSize& box);
 // The box a caller asked for: the record's size, or 90 x 112 when it gives none.
 QSize WantedSize(const TThumbnailInfo* thumbnail);
 
-// Decodes an image no larger than needed to fill `box`: decoders that can scale while decoding
-// (JPEG) do so, so a large cover costs little; PNG is read by libpng itself, 8 bits a channel
-// also for 16-bit files, and averaged down while it is read (see PngReader.h). Images that
-// declare absurd sizes are refused. The result may be in any format; PNGs come as ARGB32.
+// Decodes an image no larger than needed to fill `box`: JPEG is read by libjpeg itself, scaled
+// while it is decoded (see JpegReader.h), so a large cover costs little; PNG is read by libpng
+// itself, 8 bits a channel also for 16-bit files, and averaged down while it is read (see
+// PngReader.h). Images that declare absurd sizes are refused. The result may be in any format;
+// PNGs come as ARGB32, JPEGs as RGB32.
 QImage DecodeScaled(QIODevice* device, const QSize& box);
 QImage DecodeScaled(const QByteArray& bytes, const QSize& box);
 
