@@ -117,12 +117,23 @@ TEST_F(HtmlTest, CharsetFromMarkOrDeclarationOrBytes)
         return "<html><head>" + head + "<title>" + titleBytes + "</title></head></html>";
     };
     QStringEncoder utf16(QStringConverter::Utf16LE);
+    // A page longer than what is read (its first MiB), the end of the read cutting a character
+    // in two.
+    constexpr qsizetype read = 1024 * 1024;
+    QByteArray longPage = page("", title.toUtf8()) + "<body><p>";
+    if ((read - longPage.size()) % 3 == 0) longPage += ' ';
+    while (longPage.size() < read + 1024)
+        longPage += QStringLiteral("红").toUtf8();
+    // "蠠" is E8 A0 A0 in UTF-8: bytes that, taken one by one, are Latin-1's no-break space.
+    const QString spaceLike = QStringLiteral("蠠 … 蠠");
     const struct
     {
         const char* Name;
         QByteArray Bytes;
         QString Title;
     } cases[] = {
+        {"a character cut by the end of the read", longPage, title},
+        {"utf-8 bytes like no-break spaces", page("", spaceLike.toUtf8()), spaceLike},
         {"meta charset", page("<meta charset=\"gbk\">", Gbk(title)), title},
         {"http-equiv",
          page("<meta http-equiv=\"Content-Type\" content=\"text/html; charset=gb2312\">",

@@ -6,6 +6,8 @@
 #include <QRegularExpression>
 #include <QStringDecoder>
 
+#include <vector>
+
 #include <optional>
 
 namespace Summary {
@@ -201,25 +203,48 @@ const char* EncodingName(TTextEncoding encoding)
     return "";
 }
 
+namespace {
+
+// What a character does to the counts.
+enum TCharClass : quint8 {
+    ccSeparator, // white space, control characters, the byte order mark: ends a word
+    ccOther,     // counted, ends a word (punctuation, symbols)
+    ccCjk,       // counted, a word by itself
+    ccWord,      // counted, part of a word
+};
+
+TCharClass ClassOf(char32_t c)
+{
+    if (c == 0xFEFF || QChar::isSpace(c) || QChar::category(c) == QChar::Other_Control)
+        return ccSeparator;
+    if (!QChar::isLetterOrNumber(c)) return ccOther;
+    return IsCjk(c) ? ccCjk : ccWord;
+}
+
+// The class of every character of the basic plane, made once: a lookup per character instead
+// of three walks through the Unicode tables. (Surrogates are taken apart before it is used.)
+const TCharClass* BasicPlaneClasses()
+{
+    static const std::vector<TCharClass> table = [] {
+        std::vector<TCharClass> classes(0x10000);
+        for (char32_t c = 0; c < 0x10000; ++c)
+            classes[c] = ClassOf(c);
+        return classes;
+    }();
+    return table.data();
+}
+
+} // namespace
+
 void TTextCounter::Add(const QString& text)
 {
+    const TCharClass* basic = BasicPlaneClasses();
     const char16_t* p = reinterpret_cast<const char16_t*>(text.constData());
     const qsizetype n = text.size();
+    qint64 characters = 0, words = 0;
+    bool inWord = FInWord;
     for (qsizetype i = 0; i < n; ++i) {
         char32_t c = p[i];
-        if (c < 0x80) {
-            // Plain ASCII decides most of most books, so it skips the Unicode tables.
-            if (c <= 0x20 || c == 0x7F) {
-                FInWord = false;
-            } else {
-                ++FCharacters;
-                const bool alnum =
-                    (c >= '0' && c <= '9') || ((c | 0x20) >= 'a' && (c | 0x20) <= 'z');
-                if (alnum && !FInWord) ++FWords;
-                FInWord = alnum;
-            }
-            continue;
-        }
         if (FHighSurrogate) {
             if (QChar::isLowSurrogate(c)) c = QChar::surrogateToUcs4(FHighSurrogate, c);
             FHighSurrogate = 0;
@@ -227,21 +252,15 @@ void TTextCounter::Add(const QString& text)
             FHighSurrogate = static_cast<char16_t>(c);
             continue;
         }
-        if (c == 0xFEFF || QChar::isSpace(c) || QChar::category(c) == QChar::Other_Control) {
-            FInWord = false;
-            continue;
-        }
-        ++FCharacters;
-        if (!QChar::isLetterOrNumber(c)) {
-            FInWord = false;
-        } else if (IsCjk(c)) {
-            ++FWords;
-            FInWord = false;
-        } else {
-            if (!FInWord) ++FWords;
-            FInWord = true;
-        }
+        // Without branches: mixed Chinese and Latin text defeats any prediction of the class.
+        const TCharClass k = c < 0x10000 ? basic[c] : ClassOf(c);
+        characters += k != ccSeparator;
+        words += (k == ccCjk) | ((k == ccWord) & !inWord);
+        inWord = k == ccWord;
     }
+    FCharacters += characters;
+    FWords += words;
+    FInWord = inWord;
 }
 
 bool ReadTextBook(const char* fileName, TTextFacts& facts, TAbortQuery abort)

@@ -215,7 +215,18 @@ bool Parse(const QByteArray& bytes, TFb2& book, bool wantCover, TAbortQuery abor
         xml.readNext();
         if (xml.isEndElement()) {
             if (!path.isEmpty()) path.removeLast();
-            if (xml.name() == QLatin1String("description") && !wantCover) return true;
+            if (xml.name() != QLatin1String("description")) continue;
+            if (!wantCover) return true;
+            // The body and the pictures follow: the cover's binary is found by a plain scan of
+            // the bytes, many times faster than reading the body as XML. Where the scan finds
+            // nothing (a document in UTF-16, a picture cut by the end of the head) the reading
+            // goes on as before.
+            if (!book.CoverId.isEmpty()) {
+                TBinaryScanner scanner(book.CoverId);
+                scanner.Feed(bytes);
+                book.Cover = scanner.Cover();
+                if (!book.Cover.isEmpty()) return true;
+            }
             continue;
         }
         if (!xml.isStartElement()) continue;

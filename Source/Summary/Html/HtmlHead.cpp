@@ -13,6 +13,20 @@ constexpr qsizetype MaxAttributes = 64;
 // Longest title kept: the record holds 255 bytes of it.
 constexpr qsizetype MaxTitle = 4096;
 
+// White space as HTML knows it: ASCII only. (The scan may run over bytes widened one to one,
+// where a byte of a multi-byte character can look like Latin-1's no-break space.)
+bool IsHtmlSpace(QChar c)
+{
+    const char16_t u = c.unicode();
+    return u == u' ' || u == u'\t' || u == u'\n' || u == u'\r' || u == u'\f';
+}
+
+bool IsAsciiLetter(QChar c)
+{
+    const char16_t u = c.unicode() | 0x20;
+    return u >= u'a' && u <= u'z';
+}
+
 struct TTag
 {
     QStringView Name;
@@ -28,11 +42,11 @@ TTag ReadTag(QStringView s, qsizetype at)
     TTag tag;
     const qsizetype n = s.size();
     qsizetype i = at + 1;
-    while (i < n && !s[i].isSpace() && s[i] != u'>' && s[i] != u'/')
+    while (i < n && !IsHtmlSpace(s[i]) && s[i] != u'>' && s[i] != u'/')
         ++i;
     tag.Name = s.mid(at + 1, i - at - 1);
     for (;;) {
-        while (i < n && (s[i].isSpace() || s[i] == u'/'))
+        while (i < n && (IsHtmlSpace(s[i]) || s[i] == u'/'))
             ++i;
         if (i >= n) break;
         if (s[i] == u'>') {
@@ -42,15 +56,15 @@ TTag ReadTag(QStringView s, qsizetype at)
         }
         const qsizetype start = i;
         ++i; // a name may begin with '=', and every round moves on
-        while (i < n && !s[i].isSpace() && s[i] != u'>' && s[i] != u'/' && s[i] != u'=')
+        while (i < n && !IsHtmlSpace(s[i]) && s[i] != u'>' && s[i] != u'/' && s[i] != u'=')
             ++i;
         const QStringView name = s.mid(start, i - start);
-        while (i < n && s[i].isSpace())
+        while (i < n && IsHtmlSpace(s[i]))
             ++i;
         QStringView value;
         if (i < n && s[i] == u'=') {
             ++i;
-            while (i < n && s[i].isSpace())
+            while (i < n && IsHtmlSpace(s[i]))
                 ++i;
             if (i < n && (s[i] == u'"' || s[i] == u'\'')) {
                 const qsizetype close = s.indexOf(s[i], i + 1);
@@ -59,7 +73,7 @@ TTag ReadTag(QStringView s, qsizetype at)
                 i = close < 0 ? n : close + 1;
             } else {
                 const qsizetype v = i;
-                while (i < n && !s[i].isSpace() && s[i] != u'>')
+                while (i < n && !IsHtmlSpace(s[i]) && s[i] != u'>')
                     ++i;
                 value = s.mid(v, i - v);
             }
@@ -98,11 +112,11 @@ QString CharsetOfContentType(QStringView content)
     const qsizetype at = content.indexOf(QLatin1String("charset"), 0, Qt::CaseInsensitive);
     if (at < 0) return {};
     qsizetype i = at + 7;
-    while (i < content.size() && (content[i].isSpace() || content[i] == u'=' ||
+    while (i < content.size() && (IsHtmlSpace(content[i]) || content[i] == u'=' ||
                                   content[i] == u'"' || content[i] == u'\''))
         ++i;
     const qsizetype start = i;
-    while (i < content.size() && !content[i].isSpace() && content[i] != u';' &&
+    while (i < content.size() && !IsHtmlSpace(content[i]) && content[i] != u';' &&
            content[i] != u'"' && content[i] != u'\'')
         ++i;
     return content.mid(start, i - start).toString();
@@ -139,9 +153,21 @@ QByteArray CanonicalCharset(const QString& label)
     return name.toLatin1();
 }
 
-} // namespace
+// How the values a scan keeps become text: as they stand, or, when the markup was scanned in
+// the page's bytes widened one to one, decoded from those bytes in the page's encoding.
+struct TRecode
+{
+    QByteArray Codec; // empty: the text is decoded already
 
-THtmlHead ScanHtml(QStringView s, TAbortQuery abort, bool charsetOnly)
+    QString operator()(QStringView value) const
+    {
+        if (Codec.isEmpty()) return value.toString();
+        QStringDecoder decoder(Codec.constData());
+        return decoder(value.toLatin1());
+    }
+};
+
+THtmlHead Scan(QStringView s, TAbortQuery abort, bool charsetOnly, const TRecode& text)
 {
     THtmlHead head;
     const qsizetype n = s.size();
@@ -180,7 +206,7 @@ THtmlHead ScanHtml(QStringView s, TAbortQuery abort, bool charsetOnly)
             i = end + 1;
             continue;
         }
-        if (!next.isLetter()) {
+        if (!IsAsciiLetter(next)) {
             i = lt + 1;
             continue;
         }
@@ -203,8 +229,8 @@ THtmlHead ScanHtml(QStringView s, TAbortQuery abort, bool charsetOnly)
             QStringView key = Attribute(tag, QLatin1String("name"));
             if (key.isEmpty()) key = Attribute(tag, QLatin1String("property"));
             if (!charsetOnly && !key.isEmpty())
-                head.Metas.append({key.trimmed().toString(),
-                                   DecodeText(Attribute(tag, QLatin1String("content")))});
+                head.Metas.append({text(key).trimmed(),
+                                   DecodeText(text(Attribute(tag, QLatin1String("content"))))});
         } else if (is("body")) {
             inBody = true;
             if (charsetOnly) break;
@@ -215,14 +241,14 @@ THtmlHead ScanHtml(QStringView s, TAbortQuery abort, bool charsetOnly)
             if (tag.SelfClosed) continue;
             const qsizetype end = s.indexOf(QLatin1String("</title"), i, Qt::CaseInsensitive);
             const qsizetype stop = end < 0 ? n : end;
-            head.Title = DecodeText(s.mid(i, qMin(stop - i, MaxTitle)));
+            head.Title = DecodeText(text(s.mid(i, qMin(stop - i, MaxTitle))));
             i = stop;
         } else if (is("html")) {
             QStringView language = Attribute(tag, QLatin1String("lang"));
             if (language.isEmpty()) language = Attribute(tag, QLatin1String("xml:lang"));
-            head.Language = language.trimmed().toString();
+            head.Language = text(language).trimmed();
         } else if (is("img")) {
-            const QStringView source = Attribute(tag, QLatin1String("src")).trimmed();
+            const QString source = text(Attribute(tag, QLatin1String("src"))).trimmed();
             if (!source.isEmpty() && head.Images.size() < MaxHtmlImages)
                 head.Images << DecodeText(source);
         }
@@ -237,35 +263,74 @@ THtmlHead ScanHtml(QStringView s, TAbortQuery abort, bool charsetOnly)
     return head;
 }
 
-QString DecodeHtml(QByteArrayView bytes)
+// How a page's bytes are to be decoded.
+struct TPageEncoding
+{
+    QByteArray Codec;   // a name QStringDecoder knows
+    qsizetype Skip = 0; // a byte order mark
+    bool Wide = false;  // UTF-16: the markup itself is no ASCII
+};
+
+// Valid UTF-8, allowing a character cut by the end of the bytes read.
+bool IsUtf8(QByteArrayView bytes)
+{
+    const qsizetype n = bytes.size();
+    for (qsizetype back = 1; back <= 3 && back <= n; ++back) {
+        const uchar c = uchar(bytes[n - back]);
+        if ((c & 0xC0) != 0x80) {
+            const qsizetype length = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC0 ? 2 : 1;
+            if (length > back) bytes = bytes.first(n - back);
+            break;
+        }
+    }
+    return bytes.isValidUtf8();
+}
+
+TPageEncoding EncodingOf(QByteArrayView bytes)
 {
     const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
     const qsizetype n = bytes.size();
-    auto decode = [&](QStringConverter::Encoding encoding, qsizetype skip) {
-        QStringDecoder decoder(encoding);
-        return QString(decoder(bytes.sliced(skip)));
-    };
-    if (n >= 3 && p[0] == 0xEF && p[1] == 0xBB && p[2] == 0xBF)
-        return decode(QStringConverter::Utf8, 3);
-    if (n >= 2 && p[0] == 0xFF && p[1] == 0xFE) return decode(QStringConverter::Utf16LE, 2);
-    if (n >= 2 && p[0] == 0xFE && p[1] == 0xFF) return decode(QStringConverter::Utf16BE, 2);
+    if (n >= 3 && p[0] == 0xEF && p[1] == 0xBB && p[2] == 0xBF) return {"UTF-8", 3, false};
+    if (n >= 2 && p[0] == 0xFF && p[1] == 0xFE) return {"UTF-16LE", 2, true};
+    if (n >= 2 && p[0] == 0xFE && p[1] == 0xFF) return {"UTF-16BE", 2, true};
     // UTF-16 without a mark still begins with markup: '<' and a zero byte.
-    if (n >= 2 && p[0] == '<' && p[1] == 0) return decode(QStringConverter::Utf16LE, 0);
-    if (n >= 2 && p[0] == 0 && p[1] == '<') return decode(QStringConverter::Utf16BE, 0);
+    if (n >= 2 && p[0] == '<' && p[1] == 0) return {"UTF-16LE", 0, true};
+    if (n >= 2 && p[0] == 0 && p[1] == '<') return {"UTF-16BE", 0, true};
 
     const QString ascii = QString::fromLatin1(bytes.first(qMin<qsizetype>(n, 64 * 1024)));
-    const QByteArray declared = CanonicalCharset(ScanHtml(ascii, nullptr, true).Charset);
-    if (!declared.isEmpty() && declared != "UTF-8") {
-        QStringDecoder decoder(declared.constData());
-        if (decoder.isValid()) return decoder(bytes);
-    }
+    const QByteArray declared =
+        CanonicalCharset(Scan(ascii, nullptr, true, TRecode()).Charset);
+    if (!declared.isEmpty() && declared != "UTF-8" && QStringDecoder(declared.constData()).isValid())
+        return {declared, 0, false};
     // Declared UTF-8 or nothing: bytes that are no UTF-8 prove a declaration wrong too (pages
     // saved in GBK by editors that kept a UTF-8 header).
-    QStringDecoder utf8(QStringConverter::Utf8);
-    const QString text = utf8(bytes);
-    if (!utf8.hasError()) return text;
-    QStringDecoder gb18030("GB18030");
-    return gb18030(bytes);
+    return {IsUtf8(bytes) ? QByteArray("UTF-8") : QByteArray("GB18030"), 0, false};
+}
+
+} // namespace
+
+THtmlHead ScanHtml(QStringView text, TAbortQuery abort, bool charsetOnly)
+{
+    return Scan(text, abort, charsetOnly, TRecode());
+}
+
+QString DecodeHtml(QByteArrayView bytes)
+{
+    const TPageEncoding encoding = EncodingOf(bytes);
+    QStringDecoder decoder(encoding.Codec.constData());
+    return decoder(bytes.sliced(encoding.Skip));
+}
+
+THtmlHead ReadHtmlHead(QByteArrayView bytes, TAbortQuery abort)
+{
+    const TPageEncoding encoding = EncodingOf(bytes);
+    if (encoding.Wide) return ScanHtml(DecodeHtml(bytes), abort);
+    // In every other encoding a page is written in, the markup is ASCII and no byte of a
+    // multi-byte character is one of the bytes markup is made of ('<', '>', '=', quotes, white
+    // space). So the markup is scanned in the bytes widened one to one, which costs little,
+    // and only the values kept are decoded; decoding a whole page cost more than the scan.
+    const QString widened = QString::fromLatin1(bytes.sliced(encoding.Skip));
+    return Scan(widened, abort, false, TRecode{encoding.Codec});
 }
 
 THtmlFacts FactsOf(const THtmlHead& head)

@@ -52,6 +52,10 @@ THtmlHead ScanHtml(QStringView text, TAbortQuery abort, bool charsetOnly = false
 // pages without a declaration are written in).
 QString DecodeHtml(QByteArrayView bytes);
 
+// What the top of a page says, from its bytes: the same as scanning the decoded text, but only
+// the values kept are decoded.
+THtmlHead ReadHtmlHead(QByteArrayView bytes, TAbortQuery abort);
+
 THtmlFacts FactsOf(const THtmlHead& head);
 
 // A date as the book list shows it; "" for none. Dates before the year 1000 are the marks

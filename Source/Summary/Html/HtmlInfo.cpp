@@ -129,7 +129,7 @@ unsigned char PageInfo(const char* fileName, TBookInfo* info, TAbortQuery abort)
 {
     QByteArray bytes;
     if (!ReadPageHead(fileName, bytes)) return 0;
-    const THtmlHead head = ScanHtml(DecodeHtml(bytes), abort);
+    const THtmlHead head = ReadHtmlHead(bytes, abort);
     if (Stopped(abort)) return 0;
     TBookInfo out = *info;
     PutFacts(&out, FactsOf(head), fileName);
@@ -141,7 +141,7 @@ unsigned char PageThumbnail(const char* fileName, TThumbnailInfo* thumbnail, TAb
 {
     QByteArray bytes;
     if (!ReadPageHead(fileName, bytes)) return 0;
-    const THtmlHead head = ScanHtml(DecodeHtml(bytes), abort);
+    const THtmlHead head = ReadHtmlHead(bytes, abort);
     const QSize box = WantedSize(thumbnail);
     int tries = 0;
     for (const QString& source : head.Images) {
@@ -246,7 +246,7 @@ QStringList PagePictures(const char* fileName, const TZipReader& zip, qsizetype 
 {
     QStringList pictures;
     if (page < 0) return pictures;
-    const THtmlHead head = ScanHtml(DecodeHtml(ReadEntryHead(fileName, page, abort)), abort);
+    const THtmlHead head = ReadHtmlHead(ReadEntryHead(fileName, page, abort), abort);
     for (const QString& source : head.Images) {
         const qsizetype colon = source.indexOf(u':');
         const qsizetype slash = source.indexOf(u'/');
@@ -281,7 +281,7 @@ unsigned char ArchiveInfo(const char* fileName, TBookInfo* info, TAbortQuery abo
     const qsizetype page = PageEntry(zip);
     THtmlFacts facts;
     if (page >= 0)
-        facts = FactsOf(ScanHtml(DecodeHtml(ReadEntryHead(fileName, page, abort)), abort));
+        facts = FactsOf(ReadHtmlHead(ReadEntryHead(fileName, page, abort), abort));
     if (Stopped(abort)) return 0;
     TBookInfo out = *info;
     PutFacts(&out, Merge(package, facts), fileName);
