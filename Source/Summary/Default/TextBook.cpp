@@ -241,15 +241,18 @@ void TTextCounter::Add(const QString& text)
     const TCharClass* basic = BasicPlaneClasses();
     const char16_t* p = reinterpret_cast<const char16_t*>(text.constData());
     const qsizetype n = text.size();
+    // Locals, not members: the compiler cannot keep members in registers while it writes
+    // through pointers of the text's own type.
     qint64 characters = 0, words = 0;
     bool inWord = FInWord;
+    char16_t high = FHighSurrogate;
     for (qsizetype i = 0; i < n; ++i) {
         char32_t c = p[i];
-        if (FHighSurrogate) {
-            if (QChar::isLowSurrogate(c)) c = QChar::surrogateToUcs4(FHighSurrogate, c);
-            FHighSurrogate = 0;
+        if (high) {
+            if (QChar::isLowSurrogate(c)) c = QChar::surrogateToUcs4(high, c);
+            high = 0;
         } else if (QChar::isHighSurrogate(c)) {
-            FHighSurrogate = static_cast<char16_t>(c);
+            high = static_cast<char16_t>(c);
             continue;
         }
         // Without branches: mixed Chinese and Latin text defeats any prediction of the class.
@@ -261,6 +264,80 @@ void TTextCounter::Add(const QString& text)
     FCharacters += characters;
     FWords += words;
     FInWord = inWord;
+    FHighSurrogate = high;
+}
+
+void TTextCounter::AddUtf8(QByteArrayView bytes)
+{
+    QByteArray joined;
+    if (!FPending.isEmpty()) {
+        joined = FPending;
+        joined.append(bytes.data(), bytes.size());
+        FPending.clear();
+        bytes = joined;
+    }
+    const TCharClass* basic = BasicPlaneClasses();
+    const auto* p = reinterpret_cast<const uchar*>(bytes.data());
+    const qsizetype n = bytes.size();
+    qint64 characters = 0, words = 0;
+    bool inWord = FInWord;
+    qsizetype i = 0;
+    while (i < n) {
+        const uchar lead = p[i];
+        char32_t c = lead;
+        qsizetype length = 1;
+        if (lead >= 0x80) {
+            char32_t minimum = 0;
+            if (lead >= 0xC2 && lead < 0xE0) {
+                length = 2, c = lead & 0x1F, minimum = 0x80;
+            } else if (lead >= 0xE0 && lead < 0xF0) {
+                length = 3, c = lead & 0x0F, minimum = 0x800;
+            } else if (lead >= 0xF0 && lead < 0xF5) {
+                length = 4, c = lead & 0x07, minimum = 0x10000;
+            } else {
+                length = 0;
+            }
+            if (length > 0 && i + length > n) {
+                // Cut by the end of the piece: unless the bytes so far are no start of a
+                // character, the next piece completes it.
+                bool continues = true;
+                for (qsizetype k = i + 1; k < n; ++k)
+                    continues = continues && (p[k] & 0xC0) == 0x80;
+                if (continues) {
+                    FPending = QByteArray(reinterpret_cast<const char*>(p + i), n - i);
+                    break;
+                }
+                length = 0;
+            }
+            for (qsizetype k = 1; k < length; ++k) {
+                if ((p[i + k] & 0xC0) != 0x80) {
+                    length = 0;
+                    break;
+                }
+                c = (c << 6) | (p[i + k] & 0x3F);
+            }
+            if (length == 0 || c < minimum || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) {
+                c = 0xFFFD;
+                length = 1;
+            }
+        }
+        i += length;
+        const TCharClass k = c < 0x10000 ? basic[c] : ClassOf(c);
+        characters += k != ccSeparator;
+        words += (k == ccCjk) | ((k == ccWord) & !inWord);
+        inWord = k == ccWord;
+    }
+    FCharacters += characters;
+    FWords += words;
+    FInWord = inWord;
+}
+
+void TTextCounter::Finish()
+{
+    // A character the file never completed: each of its bytes is a replacement character.
+    FCharacters += FPending.size();
+    if (!FPending.isEmpty()) FInWord = false;
+    FPending.clear();
 }
 
 bool ReadTextBook(const char* fileName, TTextFacts& facts, TAbortQuery abort)
@@ -274,22 +351,30 @@ bool ReadTextBook(const char* fileName, TTextFacts& facts, TAbortQuery abort)
     facts.Encoding =
         DetectTextEncoding(QByteArrayView(chunk).first(qMin<qsizetype>(chunk.size(), 64 * 1024)),
                            chunk.size() == size && chunk.size() <= 64 * 1024);
-    const char* codec =
-        facts.Encoding == TTextEncoding::Utf8Bom ? "UTF-8" : EncodingName(facts.Encoding);
+    const bool utf8 =
+        facts.Encoding == TTextEncoding::Utf8 || facts.Encoding == TTextEncoding::Utf8Bom;
+    const char* codec = utf8 ? "UTF-8" : EncodingName(facts.Encoding);
     QStringDecoder decoder(codec);
-    QString text = decoder(chunk);
+    // UTF-8, the usual case, is counted in its bytes; only the top is made text, for the
+    // title lines (4096 characters are at most 16 KiB of it).
+    QString text = decoder(utf8 ? QByteArrayView(chunk).first(qMin<qsizetype>(chunk.size(), 16384))
+                                : QByteArrayView(chunk));
     FindTitleLines(text.left(4096), facts);
 
     facts.Counted = size <= MaxCountedTextSize;
     if (!facts.Counted) return true;
     TTextCounter counter;
     for (;;) {
-        counter.Add(text);
+        if (utf8)
+            counter.AddUtf8(chunk);
+        else
+            counter.Add(text);
         if (Stopped(abort)) return false;
         chunk = file.read(chunkSize);
         if (chunk.isEmpty()) break;
-        text = decoder(chunk);
+        if (!utf8) text = decoder(chunk);
     }
+    counter.Finish();
     facts.Characters = counter.Characters();
     facts.Words = counter.Words();
     return true;

@@ -2,6 +2,7 @@
 
 #include "BookInfo.h"
 
+#include <QByteArray>
 #include <QByteArrayView>
 #include <QString>
 
@@ -42,6 +43,11 @@ class TTextCounter
 {
 public:
     void Add(const QString& text);
+    // UTF-8 counted as it stands, without making text of it first; a character cut by the end
+    // of a piece is completed by the next. Finish() after the last piece. Bytes that are no
+    // UTF-8 count as one replacement character each.
+    void AddUtf8(QByteArrayView bytes);
+    void Finish();
     qint64 Characters() const { return FCharacters; }
     qint64 Words() const { return FWords; }
 
@@ -50,6 +56,7 @@ private:
     qint64 FWords = 0;
     bool FInWord = false;
     char16_t FHighSurrogate = 0;
+    QByteArray FPending; // the start of a UTF-8 character cut by the end of a piece
 };
 
 // Reads the book in chunks, polling the abort query; false when it cannot be read or the
