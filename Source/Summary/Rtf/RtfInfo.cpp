@@ -203,6 +203,20 @@ public:
                 ++FPos; // line breaks in the file are not text
                 break;
             default:
+                if (FOverflow == 0 && FSkip == 0 && Dest() == TDest::Picture) {
+                    // A picture's hex digits, most of a document with a cover: one tight loop
+                    // up to the next control word or group.
+                    FGroupStart = false;
+                    const char* bytes = FBytes.constData();
+                    qsizetype stop = FPos;
+                    while (stop < end && bytes[stop] != '{' && bytes[stop] != '}' &&
+                           bytes[stop] != '\\')
+                        ++stop;
+                    PictureDigits(QByteArrayView(bytes + FPos, stop - FPos));
+                    FPos = stop;
+                    if (Stopped(FAbort)) return false;
+                    break;
+                }
                 ++FPos;
                 FGroupStart = false;
                 if (FOverflow > 0) break;
@@ -296,6 +310,34 @@ private:
             if (field.size() > MaxFieldLength) field.truncate(MaxFieldLength);
         }
         FPending.clear();
+    }
+
+    // A run of the picture's digits (white space between them ignored), as PictureNibble
+    // takes them one by one.
+    void PictureDigits(QByteArrayView run)
+    {
+        if (FBlip == TBlip::Other || FPictureTooLarge) return;
+        QByteArray decoded(run.size() / 2 + 1, Qt::Uninitialized);
+        char* out = decoded.data();
+        qsizetype count = 0;
+        int half = FHalf;
+        for (const char c : run) {
+            const int value = HexValue(c);
+            if (value < 0) continue;
+            if (half < 0) {
+                half = value;
+                continue;
+            }
+            out[count++] = static_cast<char>(half << 4 | value);
+            half = -1;
+        }
+        FHalf = half;
+        if (FPictureBytes.size() + count > MaxPictureBytes) {
+            FPictureTooLarge = true;
+            FPictureBytes.clear();
+            return;
+        }
+        FPictureBytes.append(out, count);
     }
 
     void PictureNibble(char c)
