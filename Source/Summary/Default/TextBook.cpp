@@ -234,17 +234,33 @@ const TCharClass* BasicPlaneClasses()
     return table.data();
 }
 
+// The counts of one piece, in locals the compiler keeps in registers (members it cannot,
+// while it writes through pointers of the text's own type).
+struct TTally
+{
+    const TCharClass* Basic = BasicPlaneClasses();
+    qint64 Characters = 0;
+    qint64 Words = 0;
+    bool InWord = false;
+
+    // Without branches: mixed Chinese and Latin text defeats any prediction of the class.
+    void Count(char32_t c)
+    {
+        const TCharClass k = c < 0x10000 ? Basic[c] : ClassOf(c);
+        Characters += k != ccSeparator;
+        Words += (k == ccCjk) | ((k == ccWord) & !InWord);
+        InWord = k == ccWord;
+    }
+};
+
 } // namespace
 
 void TTextCounter::Add(const QString& text)
 {
-    const TCharClass* basic = BasicPlaneClasses();
     const char16_t* p = reinterpret_cast<const char16_t*>(text.constData());
     const qsizetype n = text.size();
-    // Locals, not members: the compiler cannot keep members in registers while it writes
-    // through pointers of the text's own type.
-    qint64 characters = 0, words = 0;
-    bool inWord = FInWord;
+    TTally tally;
+    tally.InWord = FInWord;
     char16_t high = FHighSurrogate;
     for (qsizetype i = 0; i < n; ++i) {
         char32_t c = p[i];
@@ -255,15 +271,11 @@ void TTextCounter::Add(const QString& text)
             high = static_cast<char16_t>(c);
             continue;
         }
-        // Without branches: mixed Chinese and Latin text defeats any prediction of the class.
-        const TCharClass k = c < 0x10000 ? basic[c] : ClassOf(c);
-        characters += k != ccSeparator;
-        words += (k == ccCjk) | ((k == ccWord) & !inWord);
-        inWord = k == ccWord;
+        tally.Count(c);
     }
-    FCharacters += characters;
-    FWords += words;
-    FInWord = inWord;
+    FCharacters += tally.Characters;
+    FWords += tally.Words;
+    FInWord = tally.InWord;
     FHighSurrogate = high;
 }
 
@@ -276,11 +288,10 @@ void TTextCounter::AddUtf8(QByteArrayView bytes)
         FPending.clear();
         bytes = joined;
     }
-    const TCharClass* basic = BasicPlaneClasses();
     const auto* p = reinterpret_cast<const uchar*>(bytes.data());
     const qsizetype n = bytes.size();
-    qint64 characters = 0, words = 0;
-    bool inWord = FInWord;
+    TTally tally;
+    tally.InWord = FInWord;
     qsizetype i = 0;
     while (i < n) {
         const uchar lead = p[i];
@@ -322,14 +333,11 @@ void TTextCounter::AddUtf8(QByteArrayView bytes)
             }
         }
         i += length;
-        const TCharClass k = c < 0x10000 ? basic[c] : ClassOf(c);
-        characters += k != ccSeparator;
-        words += (k == ccCjk) | ((k == ccWord) & !inWord);
-        inWord = k == ccWord;
+        tally.Count(c);
     }
-    FCharacters += characters;
-    FWords += words;
-    FInWord = inWord;
+    FCharacters += tally.Characters;
+    FWords += tally.Words;
+    FInWord = tally.InWord;
 }
 
 void TTextCounter::Finish()
