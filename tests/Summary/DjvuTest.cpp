@@ -114,6 +114,34 @@ TEST(DjvuTest, AStopEndsTheWait)
     }
 }
 
+// Bytes this process has read so far, by any means.
+qint64 BytesRead()
+{
+    QFile io(QStringLiteral("/proc/self/io"));
+    if (!io.open(QIODevice::ReadOnly)) return -1;
+    for (const QByteArray& line : io.readAll().split('\n'))
+        if (line.startsWith("rchar:")) return line.mid(6).trimmed().toLongLong();
+    return -1;
+}
+
+// A bundled book on a reader is not read whole for its page count and first page: only up to
+// the end of that page (here the two pages are followed by 64 MB the book does not use).
+TEST(DjvuTest, ABundledBookIsReadOnlyAsFarAsItsFirstPage)
+{
+    QTemporaryDir dir;
+    const QString path = dir.path() + "/long.djvu";
+    WriteBytes(path, Fixture());
+    ASSERT_EQ(::truncate(QFile::encodeName(path).constData(), 64 << 20), 0); // sparse
+    const qint64 before = BytesRead();
+    ASSERT_GE(before, 0);
+    TBookInfo info{};
+    ASSERT_TRUE(ShippedLibraries().GetFileInfo(path, info));
+    EXPECT_EQ(BookInfoText(info, biPageCount), "2");
+    EXPECT_EQ(BookInfoText(info, biPublisher), "North Point");
+    EXPECT_FALSE(ThumbnailOf(path).isNull());
+    EXPECT_LT(BytesRead() - before, 64 << 10);
+}
+
 // A book cut short while it is read or just after (another program rewrites it, the reader
 // leaves): a mapping of the file would take the whole program down on the next access, and the
 // decoder's threads may outlive a call that stopped early. The book is never mapped, while it

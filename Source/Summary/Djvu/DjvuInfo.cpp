@@ -44,6 +44,58 @@ constexpr qint64 MaxPagePixels = 100LL * 1000 * 1000;
 // in all: the decoder keeps every byte it was given in memory.
 constexpr qint64 FeedBlock = 256 * 1024;
 constexpr qint64 MaxFedBytes = 256LL * 1024 * 1024;
+// How long the decoder may go quiet on the main file before it gets more than was thought
+// needed, while it reads the document's structure and while it decodes a page.
+constexpr qint64 StructureStallMilliseconds = 20;
+constexpr qint64 PageStallMilliseconds = 200;
+
+quint32 BigEndian32(const uchar* p)
+{
+    return quint32(p[0]) << 24 | quint32(p[1]) << 16 | quint32(p[2]) << 8 | p[3];
+}
+
+bool ReadAt(int fd, void* out, size_t length, qint64 offset)
+{
+    return ::pread(fd, out, length, offset) == ssize_t(length);
+}
+
+// How much of the main file a call needs. A bundled document begins with a directory of its
+// parts and their places; its information and its first page's picture need the file up to the
+// end of the first page and the shared parts (annotations, dictionaries) stored before it or
+// right after it. A book on a reader is not read whole for its page count. Anything else is
+// needed whole.
+qint64 NeededBytes(int fd, qint64 size)
+{
+    uchar head[24];
+    if (!ReadAt(fd, head, sizeof head, 0) || std::memcmp(head, "AT&TFORM", 8) != 0 ||
+        std::memcmp(head + 12, "DJVM", 4) != 0 || std::memcmp(head + 16, "DIRM", 4) != 0)
+        return size;
+    const qint64 directorySize = BigEndian32(head + 20);
+    const qint64 directoryEnd = 24 + directorySize;
+    uchar top[3];
+    if (directorySize < 3 || directoryEnd > size || !ReadAt(fd, top, sizeof top, 24) ||
+        !(top[0] & 0x80)) // not bundled: the index names files of their own
+        return size;
+    const int parts = top[1] << 8 | top[2];
+    const int looked = qMin(parts, 1024);
+    if (parts == 0 || 3 + 4 * qint64(parts) > directorySize) return size;
+    std::vector<uchar> offsets(4 * size_t(looked));
+    if (!ReadAt(fd, offsets.data(), offsets.size(), 27)) return size;
+    qint64 end = -1;
+    for (int i = 0; i < looked; ++i) {
+        const qint64 offset = BigEndian32(offsets.data() + 4 * i);
+        uchar part[12];
+        if (offset < directoryEnd || offset + 12 > size || !ReadAt(fd, part, sizeof part, offset) ||
+            std::memcmp(part, "FORM", 4) != 0)
+            return size;
+        const bool page = std::memcmp(part + 8, "DJVU", 4) == 0;
+        // After the first page, the shared parts that follow it belong to what is needed:
+        // tools that add annotations to a book put them there.
+        if (end >= 0 && (page || std::memcmp(part + 8, "DJVI", 4) != 0)) break;
+        if (end >= 0 || page) end = offset + 8 + BigEndian32(part + 4) + 1;
+    }
+    return end < 0 ? size : qMin(size, end);
+}
 
 // One document opened for one call, with its own context so calls on several threads never
 // share a message queue.
@@ -63,6 +115,8 @@ public:
             return;
         }
         // The main file is stream 0, which takes data from the start.
+        struct stat st{};
+        FMainNeeded = ::fstat(fd, &st) == 0 ? NeededBytes(fd, st.st_size) : 0;
         FStreams.push_back({0, fd});
         FRequested.push_back(0);
         if (!Wait([this] { return ddjvu_document_decoding_done(FDocument); }))
@@ -81,8 +135,14 @@ public:
     // Drains the message queue and feeds the decoder until `ready` holds; false when stopped,
     // out of time, or when the library reported an error and the wait is still not over: data
     // that a damaged file lacks never arrives, and the library would ask for it again and again.
-    template <typename F> bool Wait(F ready)
+    // What a wait is for: the document's structure and annotations are quick to decode once
+    // their bytes are there, so a short pause of the decoder means it lacks data; a page may
+    // decode for a long while with all it needs.
+    enum class TNeed { Structure, Page };
+
+    template <typename F> bool Wait(F ready, TNeed need = TNeed::Structure)
     {
+        FStall = need == TNeed::Page ? PageStallMilliseconds : StructureStallMilliseconds;
         for (;;) {
             const bool failed = Drain();
             if (ready()) return true;
@@ -144,29 +204,45 @@ private:
             FStreams.push_back({id, fd});
     }
 
-    // Hands the decoder the next block of the first stream still open; false when there was
-    // nothing left to give. A stream that ends or fails to read is closed: the decoder then
-    // reports what it lacks instead of waiting for it.
+    // Hands the decoder the next block of the first stream that may take one; false when there
+    // was nothing to give. A stream that ends or fails to read is closed: the decoder then
+    // reports what it lacks instead of waiting for it. The main file goes only as far as the
+    // call needs (see NeededBytes), then more each time the decoder has gone quiet for a while:
+    // it may need a part stored further down.
     bool Feed()
     {
-        if (FStreams.empty()) return false;
-        TStream& stream = FStreams.front();
-        FBlock.resize(FeedBlock);
-        ssize_t got = -1;
-        if (FFed < MaxFedBytes) {
-            do
-                got = ::read(stream.Fd, FBlock.data(), FBlock.size());
-            while (got < 0 && errno == EINTR);
+        for (auto stream = FStreams.begin(); stream != FStreams.end(); ++stream) {
+            if (stream->Id == 0 && FMainFed >= FMainNeeded) {
+                if (FClock.elapsed() - FLastFeed < FStall) continue;
+                // Twice as much each time: annotations a tool appended at the end of a large
+                // book are reached in a few steps.
+                FGrowth = FGrowth == 0 ? FeedBlock : 2 * FGrowth;
+                FMainNeeded += FGrowth;
+            }
+            FBlock.resize(FeedBlock);
+            const size_t wanted = stream->Id == 0
+                                      ? size_t(qMin(FeedBlock, FMainNeeded - FMainFed))
+                                      : FBlock.size();
+            ssize_t got = -1;
+            if (FFed < MaxFedBytes) {
+                do
+                    got = ::read(stream->Fd, FBlock.data(), wanted);
+                while (got < 0 && errno == EINTR);
+            }
+            if (got > 0) {
+                ddjvu_stream_write(FDocument, stream->Id, FBlock.data(),
+                                   static_cast<unsigned long>(got));
+                FFed += got;
+                if (stream->Id == 0) FMainFed += got;
+            } else {
+                ddjvu_stream_close(FDocument, stream->Id, got < 0 ? 1 : 0);
+                ::close(stream->Fd);
+                FStreams.erase(stream);
+            }
+            FLastFeed = FClock.elapsed();
+            return true;
         }
-        if (got > 0) {
-            ddjvu_stream_write(FDocument, stream.Id, FBlock.data(), static_cast<unsigned long>(got));
-            FFed += got;
-        } else {
-            ddjvu_stream_close(FDocument, stream.Id, got < 0 ? 1 : 0);
-            ::close(stream.Fd);
-            FStreams.erase(FStreams.begin());
-        }
-        return true;
+        return false;
     }
 
     // Empties the queue; true when it held an error.
@@ -210,6 +286,11 @@ private:
     std::vector<int> FRequested;
     std::vector<char> FBlock;
     qint64 FFed = 0;
+    qint64 FMainFed = 0;
+    qint64 FMainNeeded = 0;
+    qint64 FLastFeed = 0;
+    qint64 FGrowth = 0;
+    qint64 FStall = 0;
     bool FAborted = false;
 };
 
@@ -330,10 +411,12 @@ EXPORT unsigned char GetThumbnail(const char* fileName, TThumbnailInfo* thumbnai
     // before any of its image data is touched.
     ddjvu_pageinfo_t pageInfo{};
     ddjvu_status_t status = DDJVU_JOB_NOTSTARTED;
-    if (!djvu.Wait([&] {
-            status = ddjvu_document_get_pageinfo(djvu.Document(), 0, &pageInfo);
-            return status >= DDJVU_JOB_OK;
-        }) ||
+    if (!djvu.Wait(
+            [&] {
+                status = ddjvu_document_get_pageinfo(djvu.Document(), 0, &pageInfo);
+                return status >= DDJVU_JOB_OK;
+            },
+            TDjvuDocument::TNeed::Page) ||
         status != DDJVU_JOB_OK)
         return 0;
     if (pageInfo.width <= 0 || pageInfo.height <= 0 ||
@@ -342,7 +425,7 @@ EXPORT unsigned char GetThumbnail(const char* fileName, TThumbnailInfo* thumbnai
 
     ddjvu_page_t* page = ddjvu_page_create_by_pageno(djvu.Document(), 0);
     if (!page) return 0;
-    djvu.Wait([&] { return ddjvu_page_decoding_done(page); });
+    djvu.Wait([&] { return ddjvu_page_decoding_done(page); }, TDjvuDocument::TNeed::Page);
     QImage image;
     // A damaged page still renders what was decoded of it; only a stop gives up at once.
     if (!djvu.Aborted()) {
