@@ -11,6 +11,7 @@
 #include <QFile>
 #include <QGuiApplication>
 #include <QImage>
+#include <QImageWriter>
 #include <QPainter>
 
 #include <elf.h>
@@ -55,6 +56,26 @@ QByteArray Picture(const char* format, QSize size = QSize(30, 40), int quality =
     buffer.open(QIODevice::WriteOnly);
     image.save(&buffer, format, quality);
     return bytes;
+}
+
+// A progressive JPEG whose EXIF block says it is stored turned (orientation 6, little-endian
+// TIFF), so that the orientation reader and the progressive decoder get inputs of their own.
+QByteArray TurnedProgressiveJpeg()
+{
+    QImage image(QSize(24, 16), QImage::Format_RGB32);
+    image.fill(Qt::red);
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    QImageWriter writer(&buffer, "jpeg");
+    writer.setProgressiveScanWrite(true);
+    writer.write(image);
+    const QByteArray tiff("II\x2A\0\x08\0\0\0\x01\0\x12\x01\x03\0\x01\0\0\0\x06\0\0\0\0\0\0\0", 26);
+    const QByteArray exif = QByteArray("Exif\0\0", 6) + tiff;
+    QByteArray segment("\xFF\xE1", 2);
+    segment += char((exif.size() + 2) >> 8);
+    segment += char((exif.size() + 2) & 0xFF);
+    return bytes.left(2) + segment + exif + bytes.mid(2);
 }
 
 // A GIF of 2 x 2 pixels, written out because Qt reads GIF but does not write it.
@@ -255,6 +276,7 @@ void Books()
     Write("FuzzPicture", "8-interlaced-palette.png", InterlacedPng(false));
     // Larger than twice a cover, so it is averaged down while it is read.
     Write("FuzzPicture", "9-shrunk.png", Picture("PNG", QSize(400, 260)));
+    Write("FuzzPicture", "10-turned-progressive.jpg", TurnedProgressiveJpeg());
 }
 
 void Others(const QString& source)

@@ -4,6 +4,8 @@
 
 #include <QStringDecoder>
 
+#include <optional>
+
 namespace Summary {
 
 namespace {
@@ -158,12 +160,17 @@ QByteArray CanonicalCharset(const QString& label)
 struct TRecode
 {
     QByteArray Codec; // empty: the text is decoded already
+    // Made once per page (opening a converter by name is not free) and reset for each value.
+    mutable std::optional<QStringDecoder> Decoder;
 
     QString operator()(QStringView value) const
     {
         if (Codec.isEmpty()) return value.toString();
-        QStringDecoder decoder(Codec.constData());
-        return decoder(value.toLatin1());
+        if (Decoder)
+            Decoder->resetState();
+        else
+            Decoder.emplace(Codec.constData());
+        return (*Decoder)(value.toLatin1());
     }
 };
 
