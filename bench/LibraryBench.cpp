@@ -4,6 +4,7 @@
 #include "BookInfoCache.h"
 #include "Categories.h"
 #include "FileInfo.h"
+#include "../tests/Support/TypicalBooks.h"
 
 #include <QDir>
 #include <QFile>
@@ -11,7 +12,6 @@
 #include <QTemporaryDir>
 
 #include <benchmark/benchmark.h>
-#include <cstring>
 #include <malloc.h>
 #include <vector>
 
@@ -64,25 +64,7 @@ constexpr int kCachedBooks = 10000;
 
 TBookCacheKey CachedKey(int i)
 {
-    return {QStringLiteral("/home/读者/书库/分类 %1/第%2本 一本书的名字.epub")
-                .arg(i % 50)
-                .arg(i)
-                .toUtf8(),
-            100000 + i, 1700000000'000000000LL + i};
-}
-
-// What a plug-in typically fills in: a title, an author, a publisher, an identifier, a language.
-TBookInfo CachedInfo(int i)
-{
-    TBookInfo info;
-    memset(&info, 0, sizeof info);
-    SetBookInfoText(info, biTitle, QStringLiteral("一本相当长的书的名字 第%1卷").arg(i));
-    SetBookInfoText(info, biAuthor, QStringLiteral("作者%1").arg(i % 300));
-    SetBookInfoText(info, biPublisher, QStringLiteral("人民文学出版社"));
-    SetBookInfoText(info, biIdentifier,
-                    QStringLiteral("978-7-02-%1").arg(i, 6, 10, QLatin1Char('0')));
-    SetBookInfoText(info, biLanguage, QStringLiteral("zh"));
-    return info;
+    return {TypicalBookPath(i), 100000 + i, 1700000000'000000000LL + i};
 }
 
 // A cache file of 10,000 books, written once.
@@ -93,7 +75,7 @@ QString CacheFile()
         const QString name = dir.filePath(QStringLiteral("BookInfo.cache"));
         TBookInfoCache cache(name);
         for (int i = 0; i < kCachedBooks; ++i)
-            cache.Put(CachedKey(i), CachedInfo(i));
+            cache.Put(CachedKey(i), TypicalBookInfo(i));
         return name;
     }();
     return file;
@@ -107,7 +89,7 @@ void BM_BookCacheStore10000(benchmark::State& state)
     std::vector<TBookInfo> infos;
     for (int i = 0; i < kCachedBooks; ++i) {
         keys.push_back(CachedKey(i));
-        infos.push_back(CachedInfo(i));
+        infos.push_back(TypicalBookInfo(i));
     }
     for (auto _ : state) {
         QFile::remove(name);

@@ -3,6 +3,7 @@
 #include "BookInfoCache.h"
 #include "FileInfo.h"
 #include "LibraryTestUtil.h"
+#include "../Support/TypicalBooks.h"
 
 #include <QFileInfo>
 
@@ -376,28 +377,10 @@ TEST_F(BookCache, ThreadsStoreAndFindAtOnceAndARestartFindsEverything)
 TEST_F(BookCache, TenThousandBooksCostWellUnderTenMegabytes)
 {
     constexpr int kBooks = 10000;
-    auto path = [](int i) {
-        return QStringLiteral("/home/读者/书库/分类 %1/第%2本 一本书的名字.epub")
-            .arg(i % 50)
-            .arg(i)
-            .toUtf8();
-    };
-    // What a plug-in typically fills in.
-    auto record = [](int i) {
-        TBookInfo info;
-        memset(&info, 0, sizeof info);
-        SetBookInfoText(info, biTitle, QStringLiteral("一本相当长的书的名字 第%1卷").arg(i));
-        SetBookInfoText(info, biAuthor, QStringLiteral("作者%1").arg(i % 300));
-        SetBookInfoText(info, biPublisher, QStringLiteral("人民文学出版社"));
-        SetBookInfoText(info, biIdentifier,
-                        QStringLiteral("978-7-02-%1").arg(i, 6, 10, QLatin1Char('0')));
-        SetBookInfoText(info, biLanguage, QStringLiteral("zh"));
-        return info;
-    };
     {
         TBookInfoCache cache(CacheFile());
         for (int i = 0; i < kBooks; ++i)
-            cache.Put({path(i), i, i}, record(i));
+            cache.Put({TypicalBookPath(i), i, i}, TypicalBookInfo(i));
     }
     auto allocated = [] {
 #ifdef KORVEL_SANITIZED_HEAP
