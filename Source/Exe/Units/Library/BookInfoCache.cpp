@@ -110,7 +110,18 @@ bool UnpackBookInfo(const char* data, qsizetype size, TBookInfo* info)
     return true;
 }
 
-
+QByteArrayView PackedBookInfoBlock(QByteArrayView packed, int block)
+{
+    qsizetype at = 0;
+    while (at + 2 <= packed.size()) {
+        const int number = static_cast<unsigned char>(packed[at]);
+        const qsizetype length = static_cast<unsigned char>(packed[at + 1]) + 1;
+        if (at + 2 + length > packed.size() || number > block) break;
+        if (number == block) return packed.sliced(at + 2, length);
+        at += 2 + length;
+    }
+    return {};
+}
 
 TBookInfoCache::TBookInfoCache(const QString& fileName)
     : FFileName(fileName), FNativeName(FileNames::Encode(fileName))

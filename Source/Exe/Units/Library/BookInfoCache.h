@@ -3,6 +3,7 @@
 #include "BookInfo.h"
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QHash>
 #include <QList>
 #include <QString>
@@ -27,6 +28,8 @@ QByteArray PackBookInfo(const TBookInfo& info);
 // Checks packed blocks and, given `info`, fills its blocks (the caller zeroed it); false when
 // the bytes are not packed blocks.
 bool UnpackBookInfo(const char* data, qsizetype size, TBookInfo* info);
+// The kept bytes of one block of packed blocks; empty when the block is all zero.
+QByteArrayView PackedBookInfoBlock(QByteArrayView packed, int block);
 
 // Remembers the information read from books across runs, so a shelf of thousands of books is
 // not read again by the plug-ins on every start and every plug. A record is reused only while

@@ -1,7 +1,6 @@
 #include "Categories.h"
 
 #include "BookInfoCache.h"
-
 #include "Codec936.h"
 #include "DriveTable.h"
 #include "FileAttributes.h"
@@ -274,28 +273,9 @@ TBookInfo TFileItem::Info() const
     return info;
 }
 
-namespace {
-
-// The bytes of one block in packed blocks, cut after its last nonzero byte; empty when the
-// block is all zero.
-QByteArrayView PackedBlock(const QByteArray& packed, int block)
-{
-    qsizetype at = 0;
-    while (at + 2 <= packed.size()) {
-        const int number = static_cast<unsigned char>(packed[at]);
-        const qsizetype length = static_cast<unsigned char>(packed[at + 1]) + 1;
-        if (at + 2 + length > packed.size() || number > block) break;
-        if (number == block) return QByteArrayView(packed.constData() + at + 2, length);
-        at += 2 + length;
-    }
-    return {};
-}
-
-} // namespace
-
 QString TFileItem::InfoText(TBookInfoOffset field) const
 {
-    const QByteArrayView block = PackedBlock(FInfo, field / BOOKINFO_BLOCK_SIZE);
+    const QByteArrayView block = PackedBookInfoBlock(FInfo, field / BOOKINFO_BLOCK_SIZE);
     if (block.isEmpty()) return {};
     const int length = std::min<int>(static_cast<unsigned char>(block[0]), int(block.size()) - 1);
     return Cp936::ToUnicode(block.constData() + 1, length);
@@ -303,7 +283,7 @@ QString TFileItem::InfoText(TBookInfoOffset field) const
 
 bool TFileItem::Encrypted() const
 {
-    const QByteArrayView block = PackedBlock(FInfo, biEncrypted / BOOKINFO_BLOCK_SIZE);
+    const QByteArrayView block = PackedBookInfoBlock(FInfo, biEncrypted / BOOKINFO_BLOCK_SIZE);
     return !block.isEmpty() && block[0] != 0;
 }
 

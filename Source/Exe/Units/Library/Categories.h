@@ -154,9 +154,9 @@ struct TBookRead
 };
 
 // One book file. Its information record is kept packed, and only once it has been read, so a
-// shelf (or a search) of thousands of books costs little memory. Its cover is not kept here: covers are made
-// when a cell is painted and held in a bounded cache (CoverCache.h), so reading books for a
-// search costs no pictures.
+// shelf (or a search) of thousands of books costs little memory. Its cover is not kept here:
+// covers are made when a cell is painted and held in a bounded cache (CoverCache.h), so
+// reading books for a search costs no pictures.
 class TFileItem : public TItemBase
 {
 public:

@@ -30,7 +30,7 @@ QImage TCoverCache::Cover(TFileItem* item, bool* known)
         return FEntries.front().Cover;
     }
     if (!FReader || FPending.contains(key)) return {};
-    FPending.insert(key, true);
+    FPending.insert(key);
     TBookReader::TJob job;
     job.FullPath = item->GetFullPath();
     job.Cover = true;

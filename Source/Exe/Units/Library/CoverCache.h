@@ -3,6 +3,7 @@
 #include <QHash>
 #include <QImage>
 #include <QObject>
+#include <QSet>
 #include <QString>
 
 #include <list>
@@ -51,5 +52,5 @@ private:
     int FCapacity;
     std::list<TEntry> FEntries; // most recently shown first
     QHash<QString, std::list<TEntry>::iterator> FIndex;
-    QHash<QString, bool> FPending;
+    QSet<QString> FPending;
 };
